@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds both architectures, then runs every test of the
+# x86_64 build under wine64 on a private prefix and an Xvfb display. Stops all it started, also on failure.
+# Extra arguments go to ctest (for example -R Store).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+scripts/install-deps.sh
+scripts/build.sh all
+
+. scripts/wine-session.sh
+trap wine_session_stop EXIT
+wine_session_start --xvfb
+
+mkdir -p build/x86_64/artifacts
+export MENDREL_ARTIFACTS="$root/build/x86_64/artifacts"
+cd build/x86_64
+ctest --output-on-failure -j "$(nproc)" --timeout 600 "$@"

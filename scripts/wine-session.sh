@@ -1,0 +1,57 @@
+# Sourced by the scripts that run Windows programs: a private Wine prefix under build/, one persistent
+# wineserver started and warmed first, and an X display (Xvfb when there is none, or when asked for).
+# wine_session_start [--xvfb] sets DISPLAY, WINEPREFIX and friends; wine_session_stop ends what it started.
+
+WINE64=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+_session_xvfb_pid=""
+
+wine_session_start() {
+  local want_xvfb=0
+  [ "${1:-}" = "--xvfb" ] && want_xvfb=1
+  local root
+  root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+  export WINEPREFIX="${MENDREL_WINEPREFIX:-$root/build/wineprefix}"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree=;mshtml="
+  export WINEARCH=win64
+
+  if [ $want_xvfb -eq 1 ] || [ -z "${DISPLAY:-}" ]; then
+    local n
+    for n in $(seq 90 140); do
+      [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+    done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    _session_xvfb_pid=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.1
+    done
+  fi
+
+  mkdir -p "$WINEPREFIX"
+  # The persistent server first, so that the prefix's creation and every test use this one server.
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  "$WINESERVER" -w >/dev/null 2>&1 || true
+  "$WINESERVER" -p
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "Creating the Wine prefix $WINEPREFIX"
+    "$WINE64" wineboot -i >/dev/null 2>&1 || true
+  fi
+  # Warm the server and the prefix so that every later process starts fast.
+  "$WINE64" cmd.exe /c exit >/dev/null 2>&1 || true
+}
+
+wine_session_stop() {
+  if [ -n "${WINEPREFIX:-}" ]; then
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    "$WINESERVER" -w >/dev/null 2>&1 || true
+  fi
+  if [ -n "$_session_xvfb_pid" ]; then
+    kill "$_session_xvfb_pid" >/dev/null 2>&1 || true
+    wait "$_session_xvfb_pid" 2>/dev/null || true
+    _session_xvfb_pid=""
+  fi
+}
