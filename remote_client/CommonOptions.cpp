@@ -3,6 +3,7 @@
 #include "Exceptions.h"
 #include "Strings.h"
 
+#include <cerrno>
 #include <cwchar>
 #include <cwctype>
 
