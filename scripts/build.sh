@@ -16,12 +16,24 @@ build_one() {
   cmake --build "$dir" -j "$jobs"
 }
 
+# One setup exe for the 32-bit programs, once both exist.
+build_installer() {
+  local dir="$root/build/i686"
+  if [ -f "$dir/remote_client/MendrelRemoteClient.exe" ] && [ -f "$dir/config_client/MendrelClient.exe" ]; then
+    mkdir -p "$dir/setup"
+    cp "$dir/remote_client/MendrelRemoteClient.exe" "$dir/config_client/MendrelClient.exe" "$dir/setup/"
+    makensis -V2 -DBUILD_DIR="$dir/setup" -DOUT_FILE="$dir/MendrelSetup.exe" "$root/installer/Mendrel.nsi"
+    echo "Installer: $dir/MendrelSetup.exe"
+  fi
+}
+
 case "$which" in
-  i686) build_one i686 -DMENDREL_BUILD_TESTS=OFF -DMENDREL_BUILD_BENCH=OFF ;;
+  i686) build_one i686 -DMENDREL_BUILD_TESTS=OFF -DMENDREL_BUILD_BENCH=OFF; build_installer ;;
   x86_64) build_one x86_64 ;;
   all)
     build_one x86_64
     build_one i686 -DMENDREL_BUILD_TESTS=OFF -DMENDREL_BUILD_BENCH=OFF
+    build_installer
     ;;
   *) echo "usage: $0 [i686|x86_64|all]" >&2; exit 2 ;;
 esac
