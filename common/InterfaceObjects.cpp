@@ -1,5 +1,8 @@
 #include "InterfaceObjects.h"
 
+#include "Exceptions.h"
+#include "Strings.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <typeinfo>
@@ -26,6 +29,53 @@ std::string TComponent::ClassName() const
         name.erase(0, 6);
     size_t colon = name.rfind("::");
     return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+
+namespace {
+
+bool IsIdentifier(const std::string& name)
+{
+    if (name.empty() || (name[0] >= '0' && name[0] <= '9'))
+        return false;
+    for (char c : name) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void TComponent::SetName(const std::string& name)
+{
+    if (!name.empty() && !IsIdentifier(name))
+        throw Exception(Format("Component name \"%s\" is not a valid identifier", name.c_str()));
+    if (owner_ && !name.empty()) {
+        TComponent* other = owner_->FindComponent(name);
+        if (other && other != this)
+            throw Exception(Format("A component named %s already exists", name.c_str()));
+    }
+    name_ = name;
+}
+
+TComponent* TComponent::InsertComponent(std::unique_ptr<TComponent> component)
+{
+    if (!component->name_.empty() && FindComponent(component->name_))
+        throw Exception(Format("A component named %s already exists", component->name_.c_str()));
+    component->owner_ = this;
+    components_.push_back(std::move(component));
+    return components_.back().get();
+}
+
+TComponent* TComponent::FindComponent(const std::string& name) const
+{
+    if (name.empty())
+        return nullptr;
+    for (const auto& c : components_) {
+        if (SameTextAscii(c->name_, name))
+            return c.get();
+    }
+    return nullptr;
 }
 
 HRESULT TComponent::QueryInterface(REFIID riid, void** object)

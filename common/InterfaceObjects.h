@@ -9,7 +9,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 // The root object class.
 class TObject {
@@ -20,7 +22,8 @@ public:
     virtual ~TObject() = default;
 };
 
-// The framework's component base class: answers interface queries, its life decided by its owner.
+// The framework's component base class: answers interface queries, its life decided by its owner. A component
+// can own further components, which go with it, and carries a name unique among its owner's components.
 class TComponent : public TObject, public IUnknown {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
@@ -29,9 +32,24 @@ public:
     // The class name under which the locale data translates the component.
     virtual std::string ClassName() const;
 
+    const std::string& Name() const { return name_; }
+    // Raises the base exception for a name that is not an identifier or that a sibling already carries.
+    void SetName(const std::string& name);
+    TComponent* Owner() const { return owner_; }
+    // Takes ownership: the component is freed with this one.
+    TComponent* InsertComponent(std::unique_ptr<TComponent> component);
+    // The owned component of that name (letter case ignored), or null.
+    TComponent* FindComponent(const std::string& name) const;
+    size_t ComponentCount() const { return components_.size(); }
+
 protected:
     // Derived classes answer their own interfaces first, then call this.
     virtual HRESULT QueryOwnInterface(REFIID riid, void** object);
+
+private:
+    std::string name_;
+    TComponent* owner_ = nullptr;
+    std::vector<std::unique_ptr<TComponent>> components_;
 };
 
 // The framework's reference-counted interfaced base class: freed when the last reference goes.

@@ -1,0 +1,34 @@
+#include "UTrayState.h"
+
+#include "Strings.h"
+
+TTrayState ComputeTrayState(const std::vector<TTrayRow>& rows)
+{
+    std::wstring passing, failing;
+    bool allPassed = true;
+    for (const TTrayRow& row : rows) {
+        // An item that has never been checked says nothing about the state.
+        if (row.LastCheckTime == 0)
+            continue;
+        allPassed = allPassed && row.StatusOk;
+        if (row.StatusOk)
+            passing += FormatW(L"%s: %s", row.URL.c_str(), L"Status Ok") + L"\r\n";
+        else
+            failing += FormatW(L"%s: %s", row.URL.c_str(), L"Check failed") + L"\r\n";
+    }
+    TTrayState state;
+    state.Text = allPassed ? passing : failing;
+    state.Index = rows.empty() ? 0 : allPassed ? 1 : 2;
+    return state;
+}
+
+TTrayAnnouncement AnnounceTrayChange(int oldIndex, int newIndex)
+{
+    if (oldIndex == newIndex)
+        return {};
+    if (newIndex == 1)
+        return {true, 3, 1};
+    if (newIndex == 2)
+        return {true, 5, 2};
+    return {};
+}
