@@ -72,3 +72,8 @@ void SelectListRow(HWND listView, int index);
 void SelectTab(HWND tabControl, int index);
 
 } // namespace e2e
+
+namespace e2e {
+// Saves the whole screen (or one window) as a PNG; returns false when it could not be written.
+bool SaveScreenshot(const std::wstring& path, HWND window = nullptr);
+} // namespace e2e
