@@ -312,6 +312,7 @@ void TSettingsImage::WriteWideString(std::string_view section, std::string_view 
 // a few times, since the service or a scanner may hold the old file open for a moment.
 void TSettingsImage::UpdateFile() const
 {
+    Assert(!fileName_.empty(), "Settings image has no file", "USettingsFrame", __LINE__);
     const std::string text = GetText();
     const std::wstring temporary = fileName_ + L".tmp";
     auto fail = [&](DWORD code) {

@@ -13,6 +13,9 @@
 namespace {
 
 constexpr const char* kUnit = "UserRights";
+#if defined(_M_IX86) || defined(__i386__)
+static_assert(sizeof(CREDUI_INFOA) == 20, "the 32-bit prompt record is 20 bytes");
+#endif
 constexpr DWORD kPromptCancelled = ERROR_CANCELLED; // 1223
 
 // The logged-on administrator's token, kept open while the program runs.

@@ -189,9 +189,6 @@ TEST(CredentialPrompt, SystemPromptIsCalledAsTheSystemExpects)
     EXPECT_EQ(system.logons[0].account, "admin");
     EXPECT_EQ(system.logons[0].password, "secret");
     EXPECT_TRUE(system.boxes.empty());
-#if defined(_M_IX86) || defined(__i386__)
-    static_assert(sizeof(CREDUI_INFOA) == 20);
-#endif
 }
 
 TEST(CredentialPrompt, CancelInTheSystemPromptGivesFalse)
