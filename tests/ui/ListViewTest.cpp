@@ -1,0 +1,226 @@
+// Report lists: sorted by caption in the locale's order, rows that stay themselves while the list sorts,
+// check marks, sub-items, selection, and the custom-draw hook that colours rows.
+#include "GuiHarness.h"
+
+#include "Application.h"
+#include "ComCtrls.h"
+#include "Forms.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+class ListViewTest : public ::testing::Test {
+protected:
+    ListViewTest()
+    {
+        form.SetClientSize(400, 240);
+        form.SetPosition(TPosition::ScreenCenter);
+        form.Show();
+    }
+
+    TListView& MakeList(const TListViewOptions& options)
+    {
+        list = std::make_unique<TListView>(form, options);
+        list->SetBounds(0, 0, 400, 240);
+        list->SetColumns({{L"URL", 150}, {L"Check interval, minutes", 120}, {L"Code to check", 100}});
+        return *list;
+    }
+
+    std::vector<std::wstring> Captions()
+    {
+        std::vector<std::wstring> captions;
+        for (int i = 0; i < gui::RowCount(list->Handle()); ++i)
+            captions.push_back(gui::CellText(list->Handle(), i, 0));
+        return captions;
+    }
+
+    TApplication app;
+    gui::TGuiSession session{app};
+    TForm form{app};
+    std::unique_ptr<TListView> list;
+};
+
+TEST_F(ListViewTest, ColumnsAndStylesAsAsked)
+{
+    TListView& lv = MakeList({true, true, true, true, true});
+    ASSERT_EQ(gui::ColumnCount(lv.Handle()), 3);
+    EXPECT_EQ(gui::ColumnCaption(lv.Handle(), 0), L"URL");
+    EXPECT_EQ(gui::ColumnCaption(lv.Handle(), 2), L"Code to check");
+    EXPECT_EQ(gui::ColumnWidth(lv.Handle(), 0), 150);
+    DWORD extended = gui::ListExtendedStyle(lv.Handle());
+    EXPECT_TRUE(extended & LVS_EX_CHECKBOXES);
+    EXPECT_TRUE(extended & LVS_EX_GRIDLINES);
+    EXPECT_TRUE(extended & LVS_EX_FULLROWSELECT);
+    EXPECT_FALSE(gui::HasStyle(lv.Handle(), LVS_SINGLESEL));
+    EXPECT_FALSE(gui::HasStyle(lv.Handle(), LVS_EDITLABELS));
+
+    TListView& single = MakeList({});
+    EXPECT_TRUE(gui::HasStyle(single.Handle(), LVS_SINGLESEL));
+    EXPECT_TRUE(gui::HasStyle(single.Handle(), LVS_REPORT));
+}
+
+TEST_F(ListViewTest, SortedListsKeepTheLocaleOrderOfCaptions)
+{
+    struct Case {
+        std::vector<std::wstring> added;
+        std::vector<std::wstring> shown;
+    };
+    const Case cases[] = {
+        {{L"https://b.example", L"https://a.example", L"https://c.example"},
+         {L"https://a.example", L"https://b.example", L"https://c.example"}},
+        // The locale's word order, not code points: case is a tie-breaker, not a first criterion.
+        {{L"b", L"B", L"a", L"A"}, {L"a", L"A", L"b", L"B"}},
+        {{L"", L"x", L""}, {L"", L"", L"x"}},
+    };
+    for (const Case& c : cases) {
+        TListView& lv = MakeList({false, false, false, false, true});
+        for (const auto& caption : c.added)
+            lv.Add(caption);
+        EXPECT_EQ(Captions(), c.shown);
+    }
+}
+
+TEST_F(ListViewTest, RowsKeepTheirIdentityDataAndOrderOfTiesWhileSorting)
+{
+    TListView& lv = MakeList({true, false, false, true, true});
+    TObject first, second, third;
+    TListItem a = lv.Add(L"http://same", &first);
+    TListItem b = lv.Add(L"http://same", &second);
+    TListItem empty = lv.Add(L"", &third);
+    EXPECT_EQ(empty.Index(), 0);
+    EXPECT_EQ(a.Index(), 1);
+    EXPECT_EQ(b.Index(), 2);
+
+    // A row that gets its URL later moves to its place and stays the same row.
+    empty.SetCaption(L"http://zzz");
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"http://same", L"http://same", L"http://zzz"}));
+    EXPECT_EQ(empty.Index(), 2);
+    EXPECT_EQ(empty.Data(), &third);
+    EXPECT_EQ(lv.Item(0).Data(), &first);
+    EXPECT_EQ(lv.Item(1).Data(), &second);
+    EXPECT_EQ(lv.FindData(&third), empty);
+
+    b.Delete();
+    EXPECT_FALSE(b.Exists());
+    EXPECT_TRUE(empty.Exists());
+    EXPECT_EQ(empty.Index(), 1);
+    EXPECT_EQ(lv.FindData(&second), TListItem());
+}
+
+TEST_F(ListViewTest, CheckMarksAndSubItemsShowInTheControl)
+{
+    TListView& lv = MakeList({true, true, true, true, true});
+    TListItem row = lv.Add(L"http://host:3745");
+    row.SetSubItems({L"10", L"admin"});
+    row.SetChecked(true);
+    EXPECT_TRUE(gui::RowChecked(lv.Handle(), 0));
+    EXPECT_EQ(gui::RowTexts(lv.Handle(), 0), (std::vector<std::wstring>{L"http://host:3745", L"10", L"admin"}));
+    EXPECT_EQ(row.SubItemCount(), 2);
+
+    // Fewer sub-items clear the columns they no longer fill.
+    row.SetSubItems({L"5"});
+    EXPECT_EQ(gui::RowTexts(lv.Handle(), 0), (std::vector<std::wstring>{L"http://host:3745", L"5", L""}));
+    EXPECT_EQ(row.SubItem(1), L"");
+
+    // The user's click on the box changes the mark only.
+    row.SetFocused(true);
+    lv.SetFocus();
+    session.PressKey(VK_SPACE);
+    EXPECT_FALSE(row.Checked());
+}
+
+TEST_F(ListViewTest, SelectionFocusAndTheirNotifications)
+{
+    TListView& lv = MakeList({true, true, true, true, true});
+    TListItem a = lv.Add(L"a");
+    TListItem b = lv.Add(L"b");
+    TListItem c = lv.Add(L"c");
+    std::vector<std::pair<int, bool>> changes;
+    lv.OnSelectItem = [&](TListItem item, bool selected) { changes.push_back({item.Index(), selected}); };
+
+    a.SetSelected(true);
+    c.SetSelected(true);
+    b.SetFocused(true);
+    EXPECT_EQ(gui::SelectedRows(lv.Handle()), (std::vector<int>{0, 2}));
+    EXPECT_EQ(lv.SelectedItems(), (std::vector<TListItem>{a, c}));
+    EXPECT_EQ(lv.FocusedItem(), b);
+    EXPECT_EQ(gui::FocusedRow(lv.Handle()), 1);
+    EXPECT_EQ(changes, (std::vector<std::pair<int, bool>>{{0, true}, {2, true}}));
+
+    lv.Clear();
+    EXPECT_EQ(gui::RowCount(lv.Handle()), 0);
+    EXPECT_FALSE(lv.FocusedItem());
+    EXPECT_FALSE(a.Exists());
+}
+
+TEST_F(ListViewTest, MouseClicksSelectAndReportClicksAndKeys)
+{
+    TListView& lv = MakeList({false, true, true, false, true});
+    lv.Add(L"first");
+    lv.Add(L"second");
+    int clicks = 0;
+    std::vector<WORD> keys;
+    lv.OnClick = [&] { ++clicks; };
+    lv.OnKeyUp = [&](WORD key) { keys.push_back(key); };
+
+    RECT item{};
+    item.left = LVIR_BOUNDS;
+    ::SendMessageW(lv.Handle(), LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&item));
+    session.MouseClickAt(lv.Handle(), {item.left + 20, (item.top + item.bottom) / 2});
+    EXPECT_EQ(gui::SelectedRows(lv.Handle()), (std::vector<int>{1}));
+    EXPECT_EQ(clicks, 1);
+
+    session.PressKey(VK_UP);
+    EXPECT_EQ(gui::SelectedRows(lv.Handle()), (std::vector<int>{0}));
+    EXPECT_EQ(keys, (std::vector<WORD>{VK_UP}));
+}
+
+TEST_F(ListViewTest, CustomDrawHookColoursRowsByIndexAndState)
+{
+    TListView& lv = MakeList({false, true, true, false, false});
+    lv.SetColumns({{L"Type", 100, true}, {L"Link", 100, true}});
+    lv.Add(L"Server").SetSubItems({L"http://up"});
+    lv.Add(L"Site").SetSubItems({L"http://down"});
+    std::vector<int> painted;
+    lv.OnCustomDrawItem = [&](TListItemDrawInfo& info) {
+        painted.push_back(info.Index);
+        if (!info.Selected && !info.Focused && !info.Hot)
+            info.Background = info.Index == 0 ? RGB(0, 255, 0) : RGB(255, 0, 0);
+    };
+    form.BringToFront();
+    ::InvalidateRect(lv.Handle(), nullptr, TRUE);
+    ::UpdateWindow(lv.Handle());
+    session.PumpFor(50);
+
+    EXPECT_NE(std::find(painted.begin(), painted.end(), 0), painted.end());
+    EXPECT_NE(std::find(painted.begin(), painted.end(), 1), painted.end());
+    gui::SaveScreenshot(form.Handle(), L"listview-coloured-rows");
+    HDC dc = ::GetDC(lv.Handle());
+    auto pixelOfRow = [&](int row) {
+        RECT item{};
+        item.left = LVIR_LABEL;
+        ::SendMessageW(lv.Handle(), LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        return ::GetPixel(dc, item.right - 3, (item.top + item.bottom) / 2);
+    };
+    EXPECT_EQ(pixelOfRow(0), RGB(0, 255, 0));
+    EXPECT_EQ(pixelOfRow(1), RGB(255, 0, 0));
+    ::ReleaseDC(lv.Handle(), dc);
+}
+
+TEST_F(ListViewTest, AutoSizedColumnsFollowTheirContent)
+{
+    TListView& lv = MakeList({});
+    lv.SetColumns({{L"Type", 10, true}, {L"Status", 10, true}});
+    int before = gui::ColumnWidth(lv.Handle(), 0);
+    lv.BeginUpdate();
+    lv.Add(L"A much longer caption than the header");
+    EXPECT_EQ(gui::ColumnWidth(lv.Handle(), 0), before);
+    lv.EndUpdate();
+    EXPECT_GT(gui::ColumnWidth(lv.Handle(), 0), before);
+}
+
+} // namespace

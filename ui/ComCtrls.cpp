@@ -1,0 +1,610 @@
+#include "ComCtrls.h"
+
+#include "Exceptions.h"
+#include "WinTools.h"
+
+#include <algorithm>
+
+namespace {
+
+void CheckRow(bool exists, int line)
+{
+    Assert(exists, "The list row exists", "ui\\ComCtrls", line);
+}
+
+} // namespace
+
+int CompareCaptions(const std::wstring& a, const std::wstring& b)
+{
+    int result = ::CompareStringW(LOCALE_USER_DEFAULT, 0, a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()));
+    return result == 0 ? a.compare(b) : result - CSTR_EQUAL;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+
+TPageControl::TPageControl(TWinControl& parent) : TWinControl(&parent)
+{
+    CreateContainer(WS_VISIBLE, 0);
+    tab_ = ::CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS, 0, 0,
+                             0, 0, Handle(), NextControlId(), ::GetModuleHandleW(nullptr), nullptr);
+    if (!tab_)
+        throw ELastWin32Error();
+    AttachPart(tab_);
+    ::SendMessageW(tab_, WM_SETFONT, reinterpret_cast<WPARAM>(Font()), FALSE);
+    Realign();
+}
+
+TTabSheet* TPageControl::ActivePage() const
+{
+    int index = ActivePageIndex();
+    return index >= 0 && index < PageCount() ? pages_[static_cast<size_t>(index)] : nullptr;
+}
+
+int TPageControl::ActivePageIndex() const
+{
+    return tab_ ? static_cast<int>(::SendMessageW(tab_, TCM_GETCURSEL, 0, 0)) : -1;
+}
+
+void TPageControl::SetActivePage(TTabSheet& page) { SetActivePageIndex(page.PageIndex()); }
+
+void TPageControl::SetActivePageIndex(int index)
+{
+    if (!tab_ || index < 0 || index >= PageCount())
+        return;
+    ::SendMessageW(tab_, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ShowActivePage();
+}
+
+void TPageControl::SelectNextPage(bool forward)
+{
+    int count = PageCount();
+    if (count == 0)
+        return;
+    int next = (std::max(0, ActivePageIndex()) + (forward ? 1 : count - 1)) % count;
+    ::SendMessageW(tab_, TCM_SETCURSEL, static_cast<WPARAM>(next), 0);
+    UserChangedPage();
+}
+
+void TPageControl::UserChangedPage()
+{
+    ShowActivePage();
+    if (OnChange)
+        OnChange();
+}
+
+void TPageControl::ShowActivePage()
+{
+    int active = ActivePageIndex();
+    HWND focus = ::GetFocus();
+    for (int i = 0; i < PageCount(); ++i) {
+        TTabSheet* page = pages_[static_cast<size_t>(i)];
+        if (i == active)
+            continue;
+        // The focus does not stay on a control that is going out of sight.
+        if (focus && (focus == page->Handle() || ::IsChild(page->Handle(), focus)))
+            ::SetFocus(tab_);
+        ::ShowWindow(page->Handle(), SW_HIDE);
+    }
+    if (TTabSheet* page = ActivePage())
+        ::ShowWindow(page->Handle(), SW_SHOWNA);
+}
+
+void TPageControl::AddPage(TTabSheet* page)
+{
+    std::wstring caption = page->Caption();
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = caption.data();
+    int index = PageCount();
+    if (::SendMessageW(tab_, TCM_INSERTITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)) < 0)
+        throw Exception("Failed to add a page");
+    pages_.push_back(page);
+    ::SetWindowPos(page->Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (index == 0)
+        SetActivePageIndex(0);
+    Realign();
+}
+
+void TPageControl::RemovePage(TTabSheet* page)
+{
+    auto it = std::find(pages_.begin(), pages_.end(), page);
+    if (it == pages_.end())
+        return;
+    int index = static_cast<int>(it - pages_.begin());
+    pages_.erase(it);
+    if (tab_) {
+        ::SendMessageW(tab_, TCM_DELETEITEM, static_cast<WPARAM>(index), 0);
+        if (ActivePageIndex() < 0 && PageCount() > 0)
+            ::SendMessageW(tab_, TCM_SETCURSEL, 0, 0);
+        ShowActivePage();
+    }
+}
+
+void TPageControl::PageCaptionChanged(TTabSheet* page)
+{
+    int index = page->PageIndex();
+    if (!tab_ || index < 0)
+        return;
+    std::wstring caption = page->Caption();
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = caption.data();
+    ::SendMessageW(tab_, TCM_SETITEMW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    Realign();
+}
+
+void TPageControl::Realign()
+{
+    if (!Handle() || !tab_)
+        return;
+    RECT client{};
+    ::GetClientRect(Handle(), &client);
+    ::SetWindowPos(tab_, HWND_BOTTOM, 0, 0, client.right, client.bottom, SWP_NOACTIVATE);
+    RECT display = client;
+    ::SendMessageW(tab_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
+    for (TTabSheet* page : pages_)
+        page->PlaceWindow(display);
+}
+
+void TPageControl::ScaleChanged()
+{
+    if (tab_)
+        ::SendMessageW(tab_, WM_SETFONT, reinterpret_cast<WPARAM>(Font()), TRUE);
+    TWinControl::ScaleChanged();
+}
+
+bool TPageControl::HandleMnemonic(wchar_t key)
+{
+    for (int i = 0; i < PageCount(); ++i) {
+        if (MatchesMnemonic(pages_[static_cast<size_t>(i)]->Caption(), key)) {
+            ::SendMessageW(tab_, TCM_SETCURSEL, static_cast<WPARAM>(i), 0);
+            ::SetFocus(tab_);
+            UserChangedPage();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TPageControl::HandleNotify(NMHDR* header, LRESULT& result)
+{
+    if (header->hwndFrom != tab_)
+        return false;
+    switch (header->code) {
+    case TCN_SELCHANGING: result = FALSE; return true;
+    case TCN_SELCHANGE:
+        UserChangedPage();
+        result = 0;
+        return true;
+    default: return false;
+    }
+}
+
+LRESULT TPageControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY && tab_)
+        DetachPart(tab_);
+    if (message == WM_NCDESTROY)
+        tab_ = nullptr;
+    return TWinControl::WindowProc(message, wParam, lParam);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+
+TTabSheet::TTabSheet(TPageControl& pageControl, const std::wstring& caption)
+    : TWinControl(&pageControl), pageControl_(pageControl)
+{
+    CreateContainer(0, 0, caption);
+    pageControl_.AddPage(this);
+}
+
+TTabSheet::~TTabSheet() { pageControl_.RemovePage(this); }
+
+void TTabSheet::SetText(const std::wstring& text)
+{
+    TWinControl::SetText(text);
+    pageControl_.PageCaptionChanged(this);
+}
+
+int TTabSheet::PageIndex() const
+{
+    for (int i = 0; i < pageControl_.PageCount(); ++i) {
+        if (&pageControl_.Page(i) == this)
+            return i;
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+
+bool TListItem::Exists() const { return owner_ && owner_->rows_.count(id_) != 0 && Index() >= 0; }
+
+int TListItem::Index() const { return owner_ ? owner_->IndexOfId(id_) : -1; }
+
+std::wstring TListItem::Caption() const
+{
+    const TListView::Row* row = owner_ ? owner_->RowOf(id_) : nullptr;
+    return row ? row->caption : std::wstring();
+}
+
+void TListItem::SetCaption(const std::wstring& caption)
+{
+    int index = Index();
+    CheckRow(index >= 0, __LINE__);
+    owner_->SetCellText(index, 0, caption);
+    owner_->RowOf(id_)->caption = caption;
+    if (owner_->options_.Sorted)
+        owner_->Sort();
+    owner_->RowsChanged();
+}
+
+std::vector<std::wstring> TListItem::SubItems() const
+{
+    const TListView::Row* row = owner_ ? owner_->RowOf(id_) : nullptr;
+    return row ? row->subItems : std::vector<std::wstring>();
+}
+
+void TListItem::SetSubItems(const std::vector<std::wstring>& subItems)
+{
+    int index = Index();
+    CheckRow(index >= 0, __LINE__);
+    TListView::Row* row = owner_->RowOf(id_);
+    size_t cells = std::max(row->subItems.size(), subItems.size());
+    for (size_t i = 0; i < cells; ++i)
+        owner_->SetCellText(index, static_cast<int>(i + 1), i < subItems.size() ? subItems[i] : std::wstring());
+    row->subItems = subItems;
+    owner_->RowsChanged();
+}
+
+void TListItem::AddSubItem(const std::wstring& text)
+{
+    std::vector<std::wstring> subItems = SubItems();
+    subItems.push_back(text);
+    SetSubItems(subItems);
+}
+
+void TListItem::ClearSubItems() { SetSubItems({}); }
+
+int TListItem::SubItemCount() const { return static_cast<int>(SubItems().size()); }
+
+std::wstring TListItem::SubItem(int index) const
+{
+    std::vector<std::wstring> subItems = SubItems();
+    return index >= 0 && index < static_cast<int>(subItems.size()) ? subItems[static_cast<size_t>(index)]
+                                                                   : std::wstring();
+}
+
+bool TListItem::Checked() const
+{
+    int index = Index();
+    if (index < 0)
+        return false;
+    UINT state = static_cast<UINT>(::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index),
+                                                  LVIS_STATEIMAGEMASK));
+    return (state >> 12) == 2;
+}
+
+void TListItem::SetChecked(bool checked)
+{
+    int index = Index();
+    CheckRow(index >= 0, __LINE__);
+    ListView_SetItemState(owner_->Handle(), index, INDEXTOSTATEIMAGEMASK(checked ? 2 : 1), LVIS_STATEIMAGEMASK);
+}
+
+TObject* TListItem::Data() const
+{
+    const TListView::Row* row = owner_ ? owner_->RowOf(id_) : nullptr;
+    return row ? row->data : nullptr;
+}
+
+void TListItem::SetData(TObject* data)
+{
+    TListView::Row* row = owner_ ? owner_->RowOf(id_) : nullptr;
+    CheckRow(row != nullptr, __LINE__);
+    row->data = data;
+}
+
+bool TListItem::Selected() const
+{
+    int index = Index();
+    return index >= 0 && (::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index),
+                                         LVIS_SELECTED) &
+                          LVIS_SELECTED) != 0;
+}
+
+void TListItem::SetSelected(bool selected)
+{
+    int index = Index();
+    CheckRow(index >= 0, __LINE__);
+    ListView_SetItemState(owner_->Handle(), index, selected ? LVIS_SELECTED : 0, LVIS_SELECTED);
+}
+
+bool TListItem::Focused() const
+{
+    int index = Index();
+    return index >= 0 &&
+           (::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_FOCUSED) &
+            LVIS_FOCUSED) != 0;
+}
+
+void TListItem::SetFocused(bool focused)
+{
+    int index = Index();
+    CheckRow(index >= 0, __LINE__);
+    ListView_SetItemState(owner_->Handle(), index, focused ? LVIS_FOCUSED : 0, LVIS_FOCUSED);
+}
+
+void TListItem::Delete()
+{
+    int index = Index();
+    CheckRow(index >= 0, __LINE__);
+    ::SendMessageW(owner_->Handle(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
+    owner_->rows_.erase(id_);
+    owner_->RowsChanged();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+
+TListView::TListView(TWinControl& parent, const TListViewOptions& options) : TWinControl(&parent), options_(options)
+{
+    DWORD style = WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS;
+    if (!options_.MultiSelect)
+        style |= LVS_SINGLESEL;
+    CreateChild(WC_LISTVIEWW, style, WS_EX_CLIENTEDGE);
+    DWORD extended = 0;
+    if (options_.RowSelect)
+        extended |= LVS_EX_FULLROWSELECT;
+    if (options_.GridLines)
+        extended |= LVS_EX_GRIDLINES;
+    if (options_.CheckBoxes)
+        extended |= LVS_EX_CHECKBOXES;
+    ::SendMessageW(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
+}
+
+void TListView::SetColumns(const std::vector<TListColumn>& columns)
+{
+    for (int i = static_cast<int>(columns_.size()) - 1; i >= 0; --i)
+        ::SendMessageW(Handle(), LVM_DELETECOLUMN, static_cast<WPARAM>(i), 0);
+    columns_ = columns;
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+        column.cx = Scale(columns_[i].Width);
+        column.pszText = columns_[i].Caption.data();
+        column.iSubItem = static_cast<int>(i);
+        if (::SendMessageW(Handle(), LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column)) < 0)
+            throw Exception("Failed to add a list column");
+    }
+    AutoSizeColumns();
+}
+
+void TListView::AutoSizeColumns()
+{
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        if (columns_[i].AutoSize)
+            ::SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, i, LVSCW_AUTOSIZE_USEHEADER);
+    }
+}
+
+int TListView::Count() const { return static_cast<int>(::SendMessageW(Handle(), LVM_GETITEMCOUNT, 0, 0)); }
+
+TListItem TListView::Add(const std::wstring& caption, TObject* data)
+{
+    uint32_t id = nextId_++;
+    int index = options_.Sorted ? SortedIndexFor(caption) : Count();
+    rows_[id] = Row{data, caption, {}, 0};
+    LVITEMW item{};
+    item.mask = LVIF_TEXT | LVIF_PARAM;
+    item.iItem = index;
+    item.pszText = const_cast<wchar_t*>(caption.c_str());
+    item.lParam = static_cast<LPARAM>(id);
+    if (::SendMessageW(Handle(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)) < 0) {
+        rows_.erase(id);
+        throw Exception("Failed to add a list row");
+    }
+    RowsChanged();
+    return TListItem(this, id);
+}
+
+TListItem TListView::Item(int index)
+{
+    if (index < 0 || index >= Count())
+        return {};
+    return TListItem(this, IdAt(index));
+}
+
+TListItem TListView::FindData(const TObject* data)
+{
+    for (int i = 0, count = Count(); i < count; ++i) {
+        uint32_t id = IdAt(i);
+        if (const Row* row = RowOf(id); row && row->data == data)
+            return TListItem(this, id);
+    }
+    return {};
+}
+
+void TListView::Clear()
+{
+    ::SendMessageW(Handle(), LVM_DELETEALLITEMS, 0, 0);
+    rows_.clear();
+    RowsChanged();
+}
+
+TListItem TListView::FocusedItem()
+{
+    return Item(static_cast<int>(::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED)));
+}
+
+TListItem TListView::SelectedItem()
+{
+    return Item(
+        static_cast<int>(::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+}
+
+std::vector<TListItem> TListView::SelectedItems()
+{
+    std::vector<TListItem> items;
+    int index = -1;
+    while ((index = static_cast<int>(
+                ::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(index), LVNI_SELECTED))) >= 0)
+        items.push_back(TListItem(this, IdAt(index)));
+    return items;
+}
+
+void TListView::Sort()
+{
+    int count = Count();
+    if (count < 2)
+        return;
+    // Equal captions keep their present order, whatever the control's sort does with ties.
+    for (int i = 0; i < count; ++i) {
+        if (Row* row = RowOf(IdAt(i)))
+            row->sortKey = i;
+    }
+    ::SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
+                   reinterpret_cast<LPARAM>(&TListView::CompareRows));
+}
+
+int CALLBACK TListView::CompareRows(LPARAM first, LPARAM second, LPARAM self)
+{
+    auto* list = reinterpret_cast<TListView*>(self);
+    const Row* a = list->RowOf(static_cast<uint32_t>(first));
+    const Row* b = list->RowOf(static_cast<uint32_t>(second));
+    if (!a || !b)
+        return 0;
+    int order = CompareCaptions(a->caption, b->caption);
+    return order != 0 ? order : a->sortKey - b->sortKey;
+}
+
+void TListView::BeginUpdate()
+{
+    if (updateCount_++ == 0)
+        ::SendMessageW(Handle(), WM_SETREDRAW, FALSE, 0);
+}
+
+void TListView::EndUpdate()
+{
+    if (updateCount_ == 0 || --updateCount_ != 0)
+        return;
+    ::SendMessageW(Handle(), WM_SETREDRAW, TRUE, 0);
+    AutoSizeColumns();
+    ::InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+bool TListView::PreTranslateMessage(MSG& message)
+{
+    if (message.hwnd == Handle() && message.message == WM_KEYUP && OnKeyUp)
+        OnKeyUp(static_cast<WORD>(message.wParam));
+    return false;
+}
+
+void TListView::ScaleChanged()
+{
+    TWinControl::ScaleChanged();
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        if (!columns_[i].AutoSize)
+            ::SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, i, Scale(columns_[i].Width));
+    }
+    AutoSizeColumns();
+}
+
+bool TListView::HandleNotify(NMHDR* header, LRESULT& result)
+{
+    switch (header->code) {
+    case NM_CUSTOMDRAW: {
+        if (!OnCustomDrawItem)
+            return false;
+        auto* draw = reinterpret_cast<NMLVCUSTOMDRAW*>(header);
+        if (draw->nmcd.dwDrawStage == CDDS_PREPAINT) {
+            result = CDRF_NOTIFYITEMDRAW;
+            return true;
+        }
+        if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT)
+            return false;
+        TListItemDrawInfo info;
+        info.Index = static_cast<int>(draw->nmcd.dwItemSpec);
+        // The control's own item states, since uItemState does not report selection reliably for lists.
+        UINT state = static_cast<UINT>(::SendMessageW(Handle(), LVM_GETITEMSTATE, draw->nmcd.dwItemSpec,
+                                                      LVIS_SELECTED | LVIS_FOCUSED));
+        info.Selected = (state & LVIS_SELECTED) != 0;
+        info.Focused = (state & LVIS_FOCUSED) != 0;
+        info.Hot = (draw->nmcd.uItemState & CDIS_HOT) != 0;
+        OnCustomDrawItem(info);
+        if (info.Background) {
+            draw->clrTextBk = *info.Background;
+            result = CDRF_NEWFONT;
+        } else {
+            result = CDRF_DODEFAULT;
+        }
+        return true;
+    }
+    case NM_CLICK:
+        if (OnClick)
+            OnClick();
+        return false;
+    case LVN_ITEMCHANGED: {
+        auto* change = reinterpret_cast<NMLISTVIEW*>(header);
+        if (OnSelectItem && (change->uChanged & LVIF_STATE) &&
+            ((change->uOldState ^ change->uNewState) & LVIS_SELECTED))
+            OnSelectItem(Item(change->iItem), (change->uNewState & LVIS_SELECTED) != 0);
+        return false;
+    }
+    default: return false;
+    }
+}
+
+int TListView::IndexOfId(uint32_t id) const
+{
+    LVFINDINFOW find{};
+    find.flags = LVFI_PARAM;
+    find.lParam = static_cast<LPARAM>(id);
+    return static_cast<int>(
+        ::SendMessageW(Handle(), LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+}
+
+uint32_t TListView::IdAt(int index) const
+{
+    LVITEMW item{};
+    item.mask = LVIF_PARAM;
+    item.iItem = index;
+    if (!::SendMessageW(Handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+        return 0;
+    return static_cast<uint32_t>(item.lParam);
+}
+
+TListView::Row* TListView::RowOf(uint32_t id)
+{
+    auto it = rows_.find(id);
+    return it == rows_.end() ? nullptr : &it->second;
+}
+
+void TListView::SetCellText(int index, int column, const std::wstring& text)
+{
+    LVITEMW item{};
+    item.iSubItem = column;
+    item.pszText = const_cast<wchar_t*>(text.c_str());
+    ::SendMessageW(Handle(), LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+}
+
+int TListView::SortedIndexFor(const std::wstring& caption) const
+{
+    // After every row of the same caption, so that equal captions stay in their order of adding.
+    int low = 0;
+    int high = Count();
+    while (low < high) {
+        int middle = low + (high - low) / 2;
+        auto it = rows_.find(IdAt(middle));
+        if (it != rows_.end() && CompareCaptions(it->second.caption, caption) <= 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+void TListView::RowsChanged()
+{
+    if (updateCount_ == 0)
+        AutoSizeColumns();
+}
