@@ -9,10 +9,9 @@ jobs=$(nproc)
 build_one() {
   local arch=$1; shift
   local dir="$root/build/$arch"
-  if [ ! -f "$dir/build.ninja" ]; then
-    cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch.cmake" "$@" >/dev/null
-  fi
+  # Configured every time: folders that appear since the last run are found by the configure step only.
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch.cmake" "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
