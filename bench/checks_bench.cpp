@@ -1,0 +1,277 @@
+// Figures of the check runner against loopback servers, as the main window would drive it.
+//   checks_bench first-checks COUNT BASE_URL      every first check of COUNT servers until it has called back
+//   checks_bench hanging COUNT URL SECONDS         COUNT servers that never answer, watched for SECONDS
+//   checks_bench sequential COUNT BASE_URL         COUNT server checks one after the other on one thread
+#include "Startup.h"
+#include "Strings.h"
+#include "UServerStatus.h"
+
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr UINT kProbe = WM_APP + 20;
+
+double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
+{
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return double(to.QuadPart - from.QuadPart) / double(f.QuadPart);
+}
+
+LARGE_INTEGER Stamp()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return t;
+}
+
+size_t ProcessThreads()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof(entry);
+    size_t n = 0;
+    DWORD self = GetCurrentProcessId();
+    for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == self)
+            ++n;
+    CloseHandle(snapshot);
+    return n;
+}
+
+// Address space in use (reserved or committed).
+size_t VirtualSize()
+{
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    size_t total = 0;
+    auto* p = static_cast<BYTE*>(info.lpMinimumApplicationAddress);
+    MEMORY_BASIC_INFORMATION mbi;
+    while (p < info.lpMaximumApplicationAddress && VirtualQuery(p, &mbi, sizeof(mbi)) == sizeof(mbi)) {
+        if (mbi.State != MEM_FREE)
+            total += mbi.RegionSize;
+        p = static_cast<BYTE*>(mbi.BaseAddress) + mbi.RegionSize;
+    }
+    return total;
+}
+
+size_t PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
+    return counters.PrivateUsage;
+}
+
+// The UI thread's side: a window that receives probes stamped by another thread and keeps the longest delay.
+class TLatencyProbe {
+public:
+    TLatencyProbe()
+    {
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = &TLatencyProbe::Proc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"ChecksBenchProbe";
+        RegisterClassW(&wc);
+        window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, this);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        sender_ = std::thread([this] {
+            while (!stop_) {
+                auto* stamp = new LARGE_INTEGER(Stamp());
+                if (!PostMessageW(window_, kProbe, 0, reinterpret_cast<LPARAM>(stamp)))
+                    delete stamp;
+                Sleep(10);
+            }
+        });
+    }
+    ~TLatencyProbe()
+    {
+        stop_ = true;
+        sender_.join();
+        MSG msg;
+        while (PeekMessageW(&msg, window_, kProbe, kProbe, PM_REMOVE))
+            delete reinterpret_cast<LARGE_INTEGER*>(msg.lParam);
+        DestroyWindow(window_);
+    }
+    double WorstMs() const { return worst_ * 1000.0; }
+
+private:
+    static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l)
+    {
+        if (m == kProbe) {
+            auto* self = reinterpret_cast<TLatencyProbe*>(GetWindowLongPtrW(h, GWLP_USERDATA));
+            std::unique_ptr<LARGE_INTEGER> stamp(reinterpret_cast<LARGE_INTEGER*>(l));
+            if (self)
+                self->worst_ = std::max(self->worst_, Seconds(*stamp, Stamp()));
+            return 0;
+        }
+        return DefWindowProcW(h, m, w, l);
+    }
+    HWND window_ = nullptr;
+    std::thread sender_;
+    std::atomic<bool> stop_{false};
+    double worst_ = 0;
+};
+
+// Pumps the UI thread until done() or the time is up, sampling threads and address space meanwhile.
+struct TSamples {
+    size_t PeakThreads = 0;
+    size_t PeakVirtual = 0;
+    size_t PeakPrivate = 0;
+};
+bool Pump(const std::function<bool()>& done, double seconds, TSamples& samples)
+{
+    LARGE_INTEGER start = Stamp();
+    ULONGLONG nextSample = 0;
+    while (!done()) {
+        if (Seconds(start, Stamp()) > seconds)
+            return false;
+        if (GetTickCount64() >= nextSample) {
+            samples.PeakThreads = std::max(samples.PeakThreads, ProcessThreads());
+            samples.PeakVirtual = std::max(samples.PeakVirtual, VirtualSize());
+            samples.PeakPrivate = std::max(samples.PeakPrivate, PrivateBytes());
+            nextSample = GetTickCount64() + 200;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return true;
+}
+
+std::shared_ptr<TCheckServerStatus> NewServer(const std::wstring& url, int index)
+{
+    auto settings = std::make_shared<TCheckServerSettings>(nullptr, "Server" + std::to_string(index));
+    settings->Active = true;
+    settings->URL = url;
+    settings->CheckIntevalMinutes = 5;
+    return std::make_shared<TCheckServerStatus>(settings);
+}
+
+double Mb(size_t bytes) { return double(bytes) / (1024.0 * 1024.0); }
+
+int FirstChecks(int count, const std::wstring& base)
+{
+    TCheckCallbackTarget target;
+    TLatencyProbe probe;
+    std::vector<std::shared_ptr<TCheckServerStatus>> rows;
+    for (int i = 0; i < count; ++i)
+        rows.push_back(NewServer(base, i));
+    size_t threadsBefore = ProcessThreads();
+    TCheckStatusAsync::ResetPeak();
+    int done = 0, ok = 0;
+    TSamples samples;
+    LARGE_INTEGER start = Stamp();
+    for (auto& row : rows)
+        TCheckStatusAsync::Start(target, row.get(), row, [&](TStatusRow r, ICheckStatus*) {
+            ++done;
+            ok += static_cast<TCheckServerStatus*>(r)->StatusOk ? 1 : 0;
+        });
+    bool finished = Pump([&] { return done == count; }, 120, samples);
+    double elapsed = Seconds(start, Stamp());
+    std::printf("first-checks: %d servers, %d called back (%d ok) in %.2f s%s\n", count, done, ok, elapsed,
+                finished ? "" : " (gave up)");
+    std::printf("first-checks: peak workers %zu (limit %zu), peak process threads %zu (%zu before)\n",
+                TCheckStatusAsync::Stats().PeakWorkers, TCheckStatusAsync::kMaxWorkers, samples.PeakThreads,
+                threadsBefore);
+    std::printf("first-checks: longest UI message latency %.1f ms\n", probe.WorstMs());
+    return finished ? 0 : 1;
+}
+
+int Hanging(int count, const std::wstring& url, double seconds)
+{
+    TCheckCallbackTarget target;
+    TLatencyProbe probe;
+    std::vector<std::shared_ptr<TCheckServerStatus>> rows;
+    for (int i = 0; i < count; ++i)
+        rows.push_back(NewServer(url, i));
+    size_t virtualBefore = VirtualSize(), privateBefore = PrivateBytes();
+    TCheckStatusAsync::ResetPeak();
+    int failed = 0, other = 0;
+    TSamples samples;
+    LARGE_INTEGER start = Stamp();
+    for (auto& row : rows)
+        TCheckStatusAsync::Start(target, row.get(), row, [&](TStatusRow r, ICheckStatus*) {
+            auto* status = static_cast<TCheckServerStatus*>(r);
+            ++(status->StatusText == L"Failed to connect" ? failed : other);
+        });
+    double marks[] = {kDefaultRetrieveDeadlineMs / 1000.0 + 5, 2 * kDefaultRetrieveDeadlineMs / 1000.0 + 5, seconds};
+    for (double mark : marks) {
+        if (mark > seconds)
+            continue;
+        double now = Seconds(start, Stamp());
+        Pump([&] { return failed + other == count; }, std::max(0.0, mark - now), samples);
+        TCheckRunnerStats stats = TCheckStatusAsync::Stats();
+        std::printf("hanging: after %.0f s: %d rows \"Failed to connect\", %d other, %zu running, %zu waiting\n",
+                    Seconds(start, Stamp()), failed, other, stats.Workers, stats.Waiting);
+        if (mark == seconds)
+            break;
+    }
+    std::printf("hanging: %d servers, peak workers %zu (limit %zu), peak process threads %zu\n", count,
+                TCheckStatusAsync::Stats().PeakWorkers, TCheckStatusAsync::kMaxWorkers, samples.PeakThreads);
+    std::printf("hanging: address space in use %.0f MB at peak (%.0f MB before), private bytes %.0f MB (%.0f MB "
+                "before)\n",
+                Mb(samples.PeakVirtual), Mb(virtualBefore), Mb(samples.PeakPrivate), Mb(privateBefore));
+    std::printf("hanging: longest UI message latency %.1f ms\n", probe.WorstMs());
+    std::fflush(stdout);
+    // The checks still hanging are not waited for, as the program does at its end.
+    ExitProcess(0);
+}
+
+int Sequential(int count, const std::wstring& base)
+{
+    auto status = NewServer(base, 0);
+    LARGE_INTEGER start = Stamp();
+    int ok = 0;
+    for (int i = 0; i < count; ++i) {
+        status->RunCheck();
+        ok += status->StatusOk ? 1 : 0;
+    }
+    double elapsed = Seconds(start, Stamp());
+    std::printf("sequential: %d server checks (%d ok) in %.3f s, %.2f ms each\n", count, ok, elapsed,
+                elapsed * 1000.0 / count);
+    std::printf("sequential-seconds=%.3f\n", elapsed);
+    return ok == count ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: checks_bench first-checks|hanging|sequential COUNT URL [SECONDS]\n");
+        return 2;
+    }
+    OleInitialize(nullptr);
+    TFoundation foundation;
+    std::string mode = argv[1];
+    int count = std::atoi(argv[2]);
+    std::wstring url = Utf8ToWide(argv[3]);
+    int result = 2;
+    if (mode == "first-checks")
+        result = FirstChecks(count, url);
+    else if (mode == "hanging")
+        result = Hanging(count, url, argc > 4 ? std::atof(argv[4]) : 130);
+    else if (mode == "sequential")
+        result = Sequential(count, url);
+    std::fflush(stdout);
+    // Checks may still run on workers: end at once rather than wait for them.
+    ExitProcess(static_cast<UINT>(result));
+}

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Runs the check-runner benchmarks under a Wine session against the loopback test servers and prints the
+# figures (also written to $MENDREL_ARTIFACTS/checks-bench.txt, or bench/out/checks-bench.txt).
+#   bench/run-checks.sh [--quick]    --quick watches the never-answering servers for 70 s instead of 130 s
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+hang_seconds=130
+[ "${1:-}" = "--quick" ] && hang_seconds=70
+
+scripts/build.sh x86_64 >/dev/null
+exe="$root/build/x86_64/bench/checks_bench.exe"
+out_dir="${MENDREL_ARTIFACTS:-$root/bench/out}"
+mkdir -p "$out_dir"
+servers="$root/bench/out/servers"
+
+. scripts/wine-session.sh
+cleanup() {
+  python3 tests/servers/launch.py stop "$servers" >/dev/null 2>&1 || true
+  wine_session_stop
+}
+trap cleanup EXIT
+python3 tests/servers/launch.py start "$servers" --lifetime 900 >/dev/null
+port() { grep "^$1=" "$servers/ports.txt" | cut -d= -f2; }
+http="http://127.0.0.1:$(port http)"
+hang="http://127.0.0.1:$(port hang)"
+wine_session_start
+
+{
+  echo "== 1,000 active servers against a loopback server (goal: <= 10 s, <= 256 workers, <= 100 ms)"
+  "$WINE64" "$exe" first-checks 1000 "$http/ok"
+  echo
+  echo "== 2,000 servers that accept and never answer (goal: <= 256 workers, < 1 GB, <= 100 ms,"
+  echo "   512 rows \"Failed to connect\" after two deadlines)"
+  "$WINE64" "$exe" hanging 2000 "$hang" "$hang_seconds"
+  echo
+  echo "== one check against curl, 200 sequential requests each (goal: ratio <= 1.5)"
+  ours=$("$WINE64" "$exe" sequential 200 "$http/ok" | tee /dev/stderr | sed -n 's/^sequential-seconds=//p')
+  urls=()
+  for _ in $(seq 200); do urls+=("$http/ok/Report"); done
+  start=$(date +%s.%N)
+  curl -s -o /dev/null "${urls[@]}"
+  end=$(date +%s.%N)
+  python3 -c 'import sys; ours, start, end = map(float, sys.argv[1:]); theirs = end - start
+print("curl: 200 requests in %.3f s, %.2f ms each" % (theirs, theirs * 5))
+print("ratio (check / curl): %.2f" % (ours / theirs))' "$ours" "$start" "$end"
+} 2>&1 | tee "$out_dir/checks-bench.txt"

@@ -1,0 +1,211 @@
+#include "UServerStatus.h"
+
+#include "Exceptions.h"
+#include "Strings.h"
+
+#include <oleauto.h>
+
+#include <cwctype>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// Msxml2.DOMDocument and its IXMLDOMDocument2.
+constexpr CLSID kCLSID_DOMDocument = {0xf6d90f11, 0x9c73, 0x11d3, {0xb3, 0x2e, 0x00, 0xc0, 0x4f, 0x99, 0x0b, 0xb4}};
+constexpr IID kIID_IXMLDOMDocument2 = {0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+
+class TBstr {
+public:
+    explicit TBstr(const std::wstring& text) : bstr_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
+    {
+        if (!bstr_ && !text.empty())
+            throw EOleError("Out of memory", E_OUTOFMEMORY);
+    }
+    TBstr() = default;
+    ~TBstr() { SysFreeString(bstr_); }
+    TBstr(const TBstr&) = delete;
+    TBstr& operator=(const TBstr&) = delete;
+    BSTR get() const { return bstr_; }
+    BSTR* out() { return &bstr_; }
+    std::wstring str() const { return bstr_ ? std::wstring(bstr_, SysStringLen(bstr_)) : std::wstring(); }
+
+private:
+    BSTR bstr_ = nullptr;
+};
+
+// A document type declaration can pull in external resources or expand entities without bound, and the
+// parser does not reliably refuse it, so a body that has one is never parsed.
+bool HasDocumentType(const std::wstring& text)
+{
+    static const wchar_t kMarker[] = L"<!DOCTYPE";
+    const size_t n = ARRAYSIZE(kMarker) - 1;
+    for (size_t i = 0; i + n <= text.size(); ++i) {
+        if (text[i] != L'<')
+            continue;
+        size_t k = 1;
+        while (k < n && std::towupper(text[i + k]) == kMarker[k])
+            ++k;
+        if (k == n)
+            return true;
+    }
+    return false;
+}
+
+void SetProperty(IXMLDOMDocument2* document, const wchar_t* name, VARIANT value)
+{
+    TBstr property(name);
+    document->setProperty(property.get(), value);
+}
+
+// The text of the node at path, or nothing when there is none.
+std::optional<std::wstring> NodeText(IXMLDOMDocument2* document, const wchar_t* path)
+{
+    TBstr query(path);
+    ComPtr<IXMLDOMNode> node;
+    HRESULT hr = document->selectSingleNode(query.get(), &node);
+    OleCheck(hr, "selectSingleNode");
+    if (hr != S_OK || !node)
+        return std::nullopt;
+    TBstr text;
+    OleCheck(node->get_text(text.out()), "get_text");
+    return text.str();
+}
+
+} // namespace
+
+ComPtr<IXMLDOMDocument2> NewReportDocument()
+{
+    ComPtr<IXMLDOMDocument2> document;
+    OleCheck(CoCreateInstance(kCLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, kIID_IXMLDOMDocument2,
+                              reinterpret_cast<void**>(document.GetAddressOf())),
+             "Msxml2.DOMDocument");
+    document->put_async(VARIANT_FALSE);
+    document->put_validateOnParse(VARIANT_FALSE);
+    document->put_resolveExternals(VARIANT_FALSE);
+    VARIANT yes;
+    VariantInit(&yes);
+    yes.vt = VT_BOOL;
+    yes.boolVal = VARIANT_TRUE;
+    SetProperty(document.Get(), L"ProhibitDTD", yes);
+    VARIANT xpath;
+    VariantInit(&xpath);
+    xpath.vt = VT_BSTR;
+    xpath.bstrVal = SysAllocString(L"XPath");
+    SetProperty(document.Get(), L"SelectionLanguage", xpath);
+    VariantClear(&xpath);
+    return document;
+}
+
+TServerReport JudgeServerReport(IXMLDOMDocument2* document, const std::string& body)
+{
+    TServerReport report;
+    std::wstring text = AnsiToWide(body);
+    if (HasDocumentType(text))
+        return report;
+    TBstr xml(text);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    HRESULT hr = document->loadXML(xml.get(), &loaded);
+    if (FAILED(hr)) {
+        try {
+            OleCheck(hr);
+        } catch (const EOleError& e) {
+            report.Outcome = TServerReport::TOutcome::ParserError;
+            report.ErrorText = e.WideMessage();
+        }
+        return report;
+    }
+    std::optional<std::wstring> currentTime = NodeText(document, L"/Report/CurrentTime");
+    if (!currentTime)
+        return report;
+    report.Outcome = TServerReport::TOutcome::Report;
+    report.CurrentTime = *currentTime;
+    report.TotalFree = NodeText(document, L"/Report/Memory/TotalFree").value_or(L"Unknown");
+    report.PhysicalFree = NodeText(document, L"/Report/Memory/PhysicalFree").value_or(L"Unknown");
+    return report;
+}
+
+TServerReport JudgeServerReport(const std::string& body)
+{
+    ComPtr<IXMLDOMDocument2> document = NewReportDocument();
+    return JudgeServerReport(document.Get(), body);
+}
+
+std::wstring ServerReportStatusText(const TServerReport& report)
+{
+    switch (report.Outcome) {
+    case TServerReport::TOutcome::Report:
+        return FormatW(L"%ls: Physical free: %ls MB, Total free: %ls MB.", report.CurrentTime.c_str(),
+                       report.PhysicalFree.c_str(), report.TotalFree.c_str());
+    case TServerReport::TOutcome::ParserError:
+        return report.ErrorText;
+    default:
+        return L"Bad response";
+    }
+}
+
+std::wstring ServerRequestURL(const std::wstring& baseURL, const std::wstring& resource)
+{
+    if (!baseURL.empty() && baseURL.back() == L'/')
+        return baseURL + resource;
+    return baseURL + L"/" + resource;
+}
+
+TCheckServerStatus::TCheckServerStatus(std::shared_ptr<TCheckServerSettings> settings, TClock clock)
+    : TCheckStatusOf<ICheckServerStatus>(std::move(clock)), Settings(std::move(settings))
+{
+    Assert(Settings != nullptr, "A server status needs its settings", "UServerStatus", __LINE__);
+}
+
+bool TCheckServerStatus::GetActive() { return Settings->Active; }
+
+std::wstring TCheckServerStatus::GetURL() { return Settings->URL; }
+
+TCheckRequest TCheckServerStatus::ReadRequest() const
+{
+    TCheckRequest request;
+    request.URL = Settings->URL;
+    request.Username = Settings->Username;
+    request.Password = Settings->Password;
+    request.CheckIntevalMinutes = Settings->CheckIntevalMinutes;
+    return request;
+}
+
+TCredentials TCheckServerStatus::CheckCredentials()
+{
+    TCredentials credentials;
+    credentials.Username = CurrentRequest().Username;
+    credentials.Password = CurrentRequest().Password;
+    credentials.Result = S_OK;
+    return credentials;
+}
+
+// A parser error leaves the check times alone, so the server is due again at the next pass.
+void TCheckServerStatus::RunCheck()
+{
+    TCheckRequest request = TakeRequest();
+    std::optional<std::string> body =
+        RetrieveURL(ServerRequestURL(request.URL, L"Report"), static_cast<IBindStatusCallback*>(this), Retrieval);
+    if (!body) {
+        StatusText = L"Failed to connect";
+        StatusOk = false;
+    } else {
+        ReportDocument = NewReportDocument();
+        TServerReport report = JudgeServerReport(ReportDocument.Get(), *body);
+        StatusText = ServerReportStatusText(report);
+        StatusOk = report.Outcome == TServerReport::TOutcome::Report;
+        if (report.Outcome == TServerReport::TOutcome::ParserError)
+            return;
+    }
+    FinishCheck(request.CheckIntevalMinutes);
+}
+
+void TCheckServerStatus::Reboot()
+{
+    TakeRequest();
+    bool sent = RetrieveURL(ServerRequestURL(CurrentRequest().URL, L"Reboot"), static_cast<IBindStatusCallback*>(this),
+                            Retrieval)
+                    .has_value();
+    StatusText = sent ? L"Reboot initiated" : L"Failed to connect";
+    StatusOk = sent;
+}

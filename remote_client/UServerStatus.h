@@ -1,0 +1,57 @@
+// The runtime status of one monitored server: the report check and the reboot order.
+#pragma once
+
+#include "UCheckSettings.h"
+#include "UUtils.h"
+
+#include <msxml2.h>
+#include <wrl/client.h>
+
+#include <memory>
+#include <string>
+
+// What a report body says, as the client judges it.
+struct TServerReport {
+    enum class TOutcome {
+        Report,      // /Report/CurrentTime is there
+        BadResponse, // no CurrentTime, not XML, or a document type declaration
+        ParserError, // the XML parser raised an error; ErrorText holds its message
+    };
+    TOutcome Outcome = TOutcome::BadResponse;
+    std::wstring CurrentTime;
+    std::wstring PhysicalFree = L"Unknown";
+    std::wstring TotalFree = L"Unknown";
+    std::wstring ErrorText;
+};
+
+// A fresh MSXML DOM document for a report; raises EOleError when none can be created.
+Microsoft::WRL::ComPtr<IXMLDOMDocument2> NewReportDocument();
+// Loads body (8-bit, read in the ANSI code page) into document and judges it. Raises when a node cannot be
+// selected.
+TServerReport JudgeServerReport(IXMLDOMDocument2* document, const std::string& body);
+// The same with a document of its own.
+TServerReport JudgeServerReport(const std::string& body);
+// "%s: Physical free: %s MB, Total free: %s MB.", "Bad response" or the parser's message.
+std::wstring ServerReportStatusText(const TServerReport& report);
+
+// The request URL of a resource ("Report", "Reboot") below a server's URL setting.
+std::wstring ServerRequestURL(const std::wstring& baseURL, const std::wstring& resource);
+
+class TCheckServerStatus : public TCheckStatusOf<ICheckServerStatus> {
+public:
+    explicit TCheckServerStatus(std::shared_ptr<TCheckServerSettings> settings, TClock clock = {});
+
+    bool STDMETHODCALLTYPE GetActive() override;
+    std::wstring STDMETHODCALLTYPE GetURL() override;
+    void STDMETHODCALLTYPE RunCheck() override;
+    void STDMETHODCALLTYPE Reboot() override;
+    TCredentials CheckCredentials() override;
+
+    // Shared with the runner, which keeps it alive while a check runs.
+    std::shared_ptr<TCheckServerSettings> Settings;
+    // The document parsed from the last report; null before the first body arrives.
+    Microsoft::WRL::ComPtr<IXMLDOMDocument2> ReportDocument;
+
+protected:
+    TCheckRequest ReadRequest() const override;
+};

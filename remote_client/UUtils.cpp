@@ -1,0 +1,764 @@
+#include "UUtils.h"
+
+#include "Exceptions.h"
+#include "Strings.h"
+#include "Unique.h"
+#include "WinTools.h"
+
+#include <winhttp.h>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <unordered_set>
+#include <vector>
+
+const IID IID_ICheckStatus = __uuidof(ICheckStatus);
+const IID IID_ICheckServerStatus = __uuidof(ICheckServerStatus);
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr const char* kUnit = "UUtils";
+constexpr DWORD kReadChunk = 65536;
+
+// ---------------------------------------------------------------------------------------------------------------
+// Retrieval
+
+void CloseInternetHandle(HINTERNET h) { WinHttpCloseHandle(h); }
+using UniqueInternet = Unique<HINTERNET, &CloseInternetHandle>;
+
+std::wstring WinHttpErrorText(DWORD code)
+{
+    wchar_t buffer[512] = {};
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             GetModuleHandleW(L"winhttp.dll"), code, 0, buffer, ARRAYSIZE(buffer), nullptr);
+    std::wstring text(buffer, n);
+    while (!text.empty() && (text.back() <= L' ' || text.back() == L'.'))
+        text.pop_back();
+    if (text.empty())
+        text = FormatW(L"Error %lu", static_cast<unsigned long>(code));
+    return text;
+}
+
+bool IsCertificateProblem(DWORD code)
+{
+    switch (code) {
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The first scheme the server offered when WinHTTP can answer it, else the strongest one it can.
+DWORD ChooseAuthScheme(DWORD supported, DWORD first)
+{
+    if (first & supported)
+        return first;
+    for (DWORD scheme : {WINHTTP_AUTH_SCHEME_NEGOTIATE, WINHTTP_AUTH_SCHEME_NTLM, WINHTTP_AUTH_SCHEME_DIGEST,
+                         WINHTTP_AUTH_SCHEME_BASIC})
+        if (supported & scheme)
+            return scheme;
+    return 0;
+}
+
+// WinHTTP's timeouts restart with every packet, so a server that sends a byte now and then would hold a request
+// for ever. When the deadline passes, this shortens every timeout of the request to a millisecond: the read under
+// way returns with its next packet and the one after it fails at once.
+class TDeadlineWatch {
+public:
+    TDeadlineWatch(HINTERNET request, DWORD dueMs) : request_(request)
+    {
+        if (!CreateTimerQueueTimer(&timer_, nullptr, &TDeadlineWatch::Expired, request_, std::max<DWORD>(dueMs, 1),
+                                   0, WT_EXECUTEINTIMERTHREAD | WT_EXECUTEONLYONCE))
+            timer_ = nullptr;
+    }
+    ~TDeadlineWatch()
+    {
+        // Waits for a callback under way, so that the request handle outlives it.
+        if (timer_)
+            DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
+    }
+    TDeadlineWatch(const TDeadlineWatch&) = delete;
+    TDeadlineWatch& operator=(const TDeadlineWatch&) = delete;
+
+private:
+    static void CALLBACK Expired(void* request, BOOLEAN)
+    {
+        DWORD ms = 1;
+        WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof(ms));
+        WinHttpSetTimeouts(request, 1, 1, 1, 1);
+    }
+    HINTERNET request_;
+    HANDLE timer_ = nullptr;
+};
+
+// The binding handed to OnStartBinding: lets the callback object abort the request.
+class TBinding final : public IBinding {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IBinding) {
+            *object = static_cast<IBinding*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        LONG n = --refs_;
+        if (n == 0)
+            delete this;
+        return static_cast<ULONG>(n);
+    }
+    HRESULT STDMETHODCALLTYPE Abort() override
+    {
+        aborted_ = true;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Suspend() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Resume() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetPriority(LONG) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override
+    {
+        if (!priority)
+            return E_POINTER;
+        *priority = THREAD_PRIORITY_NORMAL;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetBindResult(CLSID* protocol, DWORD* result, LPOLESTR* text, DWORD*) override
+    {
+        if (protocol)
+            *protocol = CLSID_NULL;
+        if (result)
+            *result = 0;
+        if (text)
+            *text = nullptr;
+        return S_OK;
+    }
+    bool Aborted() const { return aborted_.load(); }
+
+private:
+    std::atomic<LONG> refs_{1};
+    std::atomic<bool> aborted_{false};
+};
+
+class TRetrieval {
+public:
+    TRetrieval(const std::wstring& url, IBindStatusCallback* callback, const TRetrieveOptions& options)
+        : url_(url), callback_(callback), options_(options),
+          deadline_(GetTickCount64() + options.DeadlineMs)
+    {
+    }
+
+    std::optional<std::string> Run();
+
+private:
+    DWORD Remaining() const
+    {
+        ULONGLONG now = GetTickCount64();
+        return now >= deadline_ ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline_ - now, MAXLONG));
+    }
+    void Progress(ULONG statusCode, const std::wstring& text, ULONG progress = 0, ULONG progressMax = 0)
+    {
+        if (callback_)
+            callback_->OnProgress(progress, progressMax, statusCode, text.c_str());
+    }
+    std::optional<std::string> Fail(DWORD error)
+    {
+        Stop(HRESULT_FROM_WIN32(error), WinHttpErrorText(error));
+        return std::nullopt;
+    }
+    std::optional<std::string> Abort()
+    {
+        Stop(E_ABORT, L"Operation aborted");
+        return std::nullopt;
+    }
+    void Stop(HRESULT result, const std::wstring& error)
+    {
+        if (callback_)
+            callback_->OnStopBinding(result, error.empty() ? nullptr : error.c_str());
+    }
+    bool Aborted() const { return binding_ && binding_->Aborted(); }
+    // Both the wait for the headers and every single read are bounded by what is left of the deadline.
+    bool SetReceiveTimeout(HINTERNET request)
+    {
+        DWORD ms = std::max<DWORD>(Remaining(), 1);
+        WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof(ms));
+        return WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms)) != FALSE;
+    }
+    bool AnswerChallenge(HINTERNET request, DWORD statusCode);
+    bool AcceptSecurityProblem(HINTERNET request, DWORD problem);
+    std::string ReadBody(HINTERNET request);
+
+    std::wstring url_;
+    IBindStatusCallback* callback_;
+    TRetrieveOptions options_;
+    ULONGLONG deadline_;
+    DWORD bindFlags_ = 0;
+    ComPtr<TBinding> binding_;
+};
+
+std::optional<std::string> TRetrieval::Run()
+{
+    if (callback_) {
+        BINDINFO info = {};
+        info.cbSize = sizeof(info);
+        if (SUCCEEDED(callback_->GetBindInfo(&bindFlags_, &info)))
+            ReleaseBindInfo(&info);
+        binding_.Attach(new TBinding);
+        if (FAILED(callback_->OnStartBinding(0, binding_.Get())))
+            return std::nullopt;
+    }
+
+    URL_COMPONENTS parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = DWORD(-1);
+    if (url_.empty() || !WinHttpCrackUrl(url_.c_str(), static_cast<DWORD>(url_.size()), 0, &parts))
+        return Fail(url_.empty() ? ERROR_WINHTTP_INVALID_URL : GetLastError());
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return Fail(ERROR_WINHTTP_UNRECOGNIZED_SCHEME);
+    std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
+    object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (object.empty())
+        object = L"/";
+
+    Progress(BINDSTATUS_FINDINGRESOURCE, host);
+    UniqueInternet session(WinHttpOpen(L"Mozilla/5.0 (compatible; MendrelRemoteClient)",
+                                       WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session)
+        return Fail(GetLastError());
+    UniqueInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+    if (!connection)
+        return Fail(GetLastError());
+    DWORD openFlags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
+    UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, openFlags));
+    if (!request)
+        return Fail(GetLastError());
+    TDeadlineWatch watch(request.get(), Remaining());
+    if (bindFlags_ & (BINDF_PRAGMA_NO_CACHE | BINDF_GETNEWESTVERSION))
+        WinHttpAddRequestHeaders(request.get(), L"Pragma: no-cache\r\nCache-Control: no-cache", DWORD(-1),
+                                 WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+
+    bool challengeAnswered = false;
+    bool securityAsked = false;
+    for (;;) {
+        if (Aborted())
+            return Abort();
+        int ms = static_cast<int>(std::max<DWORD>(Remaining(), 1));
+        if (Remaining() == 0 || !WinHttpSetTimeouts(request.get(), ms, ms, ms, ms) || !SetReceiveTimeout(request.get()))
+            return Fail(ERROR_WINHTTP_TIMEOUT);
+        Progress(BINDSTATUS_CONNECTING, host);
+        Progress(BINDSTATUS_SENDINGREQUEST, url_);
+        if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+            DWORD error = GetLastError();
+            if (!securityAsked && IsCertificateProblem(error)) {
+                securityAsked = true;
+                if (AcceptSecurityProblem(request.get(), error))
+                    continue;
+            }
+            return Fail(error);
+        }
+        if (Remaining() == 0)
+            return Fail(ERROR_WINHTTP_TIMEOUT);
+        SetReceiveTimeout(request.get());
+        if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+            DWORD error = GetLastError();
+            if (!securityAsked && IsCertificateProblem(error)) {
+                securityAsked = true;
+                if (AcceptSecurityProblem(request.get(), error))
+                    continue;
+            }
+            return Fail(error);
+        }
+        // Headers that come in after the deadline are as late as none at all.
+        if (Remaining() == 0)
+            return Fail(ERROR_WINHTTP_TIMEOUT);
+        DWORD statusCode = 0, size = sizeof(statusCode);
+        WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &statusCode, &size, WINHTTP_NO_HEADER_INDEX);
+        if ((statusCode == HTTP_STATUS_DENIED || statusCode == HTTP_STATUS_PROXY_AUTH_REQ) && !challengeAnswered) {
+            challengeAnswered = true;
+            if (AnswerChallenge(request.get(), statusCode))
+                continue;
+        }
+        break;
+    }
+
+    wchar_t contentType[256] = {};
+    DWORD typeSize = sizeof(contentType);
+    if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX, contentType,
+                            &typeSize, WINHTTP_NO_HEADER_INDEX))
+        Progress(BINDSTATUS_MIMETYPEAVAILABLE, contentType);
+    std::string body = ReadBody(request.get());
+    if (Aborted())
+        return Abort();
+    Progress(BINDSTATUS_ENDDOWNLOADDATA, url_, static_cast<ULONG>(body.size()), static_cast<ULONG>(body.size()));
+    Stop(S_OK, L"");
+    return body;
+}
+
+// A read that fails, the deadline and the size limit all end the body; what was read so far is the body.
+std::string TRetrieval::ReadBody(HINTERNET request)
+{
+    DWORD length = 0, size = sizeof(length);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &length, &size, WINHTTP_NO_HEADER_INDEX))
+        length = 0;
+    Progress(BINDSTATUS_BEGINDOWNLOADDATA, url_, 0, length);
+    std::string body;
+    std::vector<char> buffer(kReadChunk);
+    while (body.size() < options_.MaxBodyBytes && !Aborted()) {
+        if (Remaining() == 0 || !SetReceiveTimeout(request))
+            break;
+        // Asking what has arrived first makes each step wait for one packet at most; a read of a whole chunk
+        // would wait for the chunk to fill, however long the server takes.
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available) || available == 0)
+            break;
+        DWORD want = static_cast<DWORD>(
+            std::min<size_t>({kReadChunk, options_.MaxBodyBytes - body.size(), size_t(available)}));
+        DWORD read = 0;
+        if (!WinHttpReadData(request, buffer.data(), want, &read) || read == 0)
+            break;
+        body.append(buffer.data(), read);
+        Progress(BINDSTATUS_DOWNLOADINGDATA, url_, static_cast<ULONG>(body.size()), length);
+    }
+    return body;
+}
+
+// Asks the callback object once for credentials and sets them for the scheme the server offers.
+bool TRetrieval::AnswerChallenge(HINTERNET request, DWORD statusCode)
+{
+    ComPtr<IAuthenticate> authenticate;
+    if (!callback_ || FAILED(callback_->QueryInterface(IID_PPV_ARGS(&authenticate))))
+        return false;
+    HWND window = nullptr;
+    LPWSTR username = nullptr, password = nullptr;
+    HRESULT hr = authenticate->Authenticate(&window, &username, &password);
+    std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> ownedUser(username, &CoTaskMemFree);
+    std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> ownedPassword(password, &CoTaskMemFree);
+    if (hr != S_OK || !username)
+        return false;
+    DWORD supported = 0, first = 0, target = 0;
+    if (!WinHttpQueryAuthSchemes(request, &supported, &first, &target))
+        return false;
+    DWORD scheme = ChooseAuthScheme(supported, first);
+    if (scheme == 0)
+        return false;
+    DWORD targetKind = statusCode == HTTP_STATUS_PROXY_AUTH_REQ ? WINHTTP_AUTH_TARGET_PROXY
+                                                                 : WINHTTP_AUTH_TARGET_SERVER;
+    return WinHttpSetCredentials(request, targetKind, scheme, username, password ? password : L"", nullptr) !=
+           FALSE;
+}
+
+// Without a security answer of its own the callback object's bind flags decide.
+bool TRetrieval::AcceptSecurityProblem(HINTERNET request, DWORD problem)
+{
+    if (!callback_)
+        return false;
+    ComPtr<IHttpSecurity> security;
+    bool accepted;
+    if (SUCCEEDED(callback_->QueryInterface(IID_PPV_ARGS(&security))))
+        accepted = security->OnSecurityProblem(problem) == S_OK;
+    else
+        accepted = (bindFlags_ & BINDF_IGNORESECURITYPROBLEM) != 0;
+    if (!accepted)
+        return false;
+    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                  SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+    return WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags)) != FALSE;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Runner
+
+constexpr UINT kDeliverCheck = WM_APP + 1;
+
+struct TCheckJob {
+    uint64_t TargetId = 0;
+    TStatusRow Row = nullptr;
+    std::shared_ptr<TCheckStatus> Status;
+    TCheckStatusCallback Callback;
+    // False when the check raised: the status is handed back without the callback.
+    bool CallBack = true;
+    // Set when the worker waits for the callback; the worker owns the event.
+    HANDLE Delivered = nullptr;
+};
+
+// The hidden window on the main thread through which every callback arrives, and the targets that may still
+// receive one. Never destroyed: workers may post to it until the process ends.
+class TCheckDispatcher {
+public:
+    static TCheckDispatcher& Instance()
+    {
+        static TCheckDispatcher* instance = new TCheckDispatcher;
+        return *instance;
+    }
+
+    uint64_t Register()
+    {
+        AssertMainThread();
+        uint64_t id = nextId_++;
+        targets_.insert(id);
+        return id;
+    }
+    void Revoke(uint64_t id)
+    {
+        AssertMainThread();
+        targets_.erase(id);
+    }
+    bool IsMainThread() const { return GetCurrentThreadId() == mainThread_; }
+    bool Post(TCheckJob* job)
+    {
+        return PostMessageW(window_, kDeliverCheck, 0, reinterpret_cast<LPARAM>(job)) != FALSE;
+    }
+
+private:
+    TCheckDispatcher() : mainThread_(GetCurrentThreadId())
+    {
+        HINSTANCE instance = GetModuleHandleW(nullptr);
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = &TCheckDispatcher::WindowProc;
+        wc.hInstance = instance;
+        wc.lpszClassName = L"MendrelCheckDispatcher";
+        RegisterClassW(&wc);
+        window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+        if (!window_)
+            throw ELastWin32Error();
+    }
+    void AssertMainThread() const
+    {
+        Assert(IsMainThread(), "Check callback targets belong to the main thread", kUnit, __LINE__);
+    }
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (message == kDeliverCheck) {
+            Instance().Deliver(reinterpret_cast<TCheckJob*>(lParam));
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    // The status reference is released here, on the main thread, so that a status object (and the settings it
+    // holds) that its owner has already dropped is freed where the owner lives.
+    void Deliver(TCheckJob* raw) noexcept
+    {
+        std::unique_ptr<TCheckJob> job(raw);
+        HANDLE delivered = job->Delivered;
+        job->Status->EndAsyncCheck();
+        if (job->CallBack && targets_.count(job->TargetId)) {
+            try {
+                job->Callback(job->Row, job->Status->CheckStatus());
+            } catch (const std::exception& e) {
+                OutputDebugStringA(e.what());
+            }
+        }
+        job.reset();
+        if (delivered)
+            SetEvent(delivered);
+    }
+
+    DWORD mainThread_;
+    HWND window_ = nullptr;
+    std::unordered_set<uint64_t> targets_;
+    uint64_t nextId_ = 1;
+};
+
+// At most kMaxWorkers checks run at once; the others wait in the order they were started, and a worker that
+// finishes takes the next one at once. Never destroyed, like the dispatcher.
+class TCheckPool {
+public:
+    static TCheckPool& Instance()
+    {
+        static TCheckPool* instance = new TCheckPool;
+        return *instance;
+    }
+
+    void Submit(TCheckJob* job)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (workers_ >= TCheckStatusAsync::kMaxWorkers) {
+                waiting_.push_back(job);
+                return;
+            }
+            ++workers_;
+            peak_ = std::max(peak_, workers_);
+        }
+        HANDLE thread = CreateThread(nullptr, TCheckStatusAsync::kWorkerStackBytes, &TCheckPool::WorkerProc, job,
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (thread) {
+            CloseHandle(thread);
+            return;
+        }
+        DWORD error = GetLastError();
+        std::lock_guard<std::mutex> lock(mutex_);
+        --workers_;
+        // A running worker takes it next; with none running there is nobody to run it.
+        if (workers_ == 0)
+            throw ELastWin32Error(error);
+        waiting_.push_front(job);
+    }
+
+    TCheckRunnerStats Stats()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        TCheckRunnerStats stats;
+        stats.Waiting = waiting_.size();
+        stats.Workers = workers_;
+        stats.PeakWorkers = peak_;
+        return stats;
+    }
+    void ResetPeak()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        peak_ = workers_;
+    }
+
+private:
+    TCheckJob* Next()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (waiting_.empty()) {
+            --workers_;
+            return nullptr;
+        }
+        TCheckJob* job = waiting_.front();
+        waiting_.pop_front();
+        return job;
+    }
+
+    static DWORD WINAPI WorkerProc(void* parameter)
+    {
+        HRESULT ole = OleInitialize(nullptr);
+        UniqueHandle delivered(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        TCheckPool& pool = Instance();
+        for (auto* job = static_cast<TCheckJob*>(parameter); job; job = pool.Next())
+            RunJob(job, delivered.get());
+        delivered.reset();
+        if (SUCCEEDED(ole))
+            OleUninitialize();
+        return 0;
+    }
+
+    // An exception from the check ends it without the callback: the row keeps its values and, since the next
+    // check time did not move, the item is due again at the next pass.
+    static void RunJob(TCheckJob* job, HANDLE delivered)
+    {
+        try {
+            job->Status->CheckStatus()->RunCheck();
+        } catch (...) {
+            job->CallBack = false;
+        }
+        bool wait = job->CallBack && delivered;
+        job->Delivered = wait ? delivered : nullptr;
+        if (!TCheckDispatcher::Instance().Post(job)) {
+            job->Status->EndAsyncCheck();
+            delete job;
+            return;
+        }
+        if (wait)
+            WaitForSingleObject(delivered, INFINITE);
+    }
+
+    std::mutex mutex_;
+    std::deque<TCheckJob*> waiting_;
+    size_t workers_ = 0;
+    size_t peak_ = 0;
+};
+
+} // namespace
+
+std::optional<std::string> RetrieveURL(const std::wstring& url, IBindStatusCallback* callback,
+                                       const TRetrieveOptions& options)
+{
+    return TRetrieval(url, callback, options).Run();
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// TCheckStatus
+
+TCheckStatus::TCheckStatus(TClock clock) : clock_(clock ? std::move(clock) : TClock(&Now))
+{
+    LastCheckTime = clock_();
+}
+
+TCheckStatus::~TCheckStatus() = default;
+
+HRESULT TCheckStatus::QueryOwnInterface(REFIID riid, void** object)
+{
+    if (riid == IID_IBindStatusCallback)
+        *object = static_cast<IBindStatusCallback*>(this);
+    else if (riid == IID_IAuthenticate)
+        *object = static_cast<IAuthenticate*>(this);
+    else if (riid == IID_IHttpSecurity)
+        *object = static_cast<IHttpSecurity*>(this);
+    else
+        return TSkipRefObject::QueryOwnInterface(riid, object);
+    return S_OK;
+}
+
+void TCheckStatus::BeginAsyncCheck()
+{
+    prepared_ = ReadRequest();
+    checkRunning_.store(true);
+}
+
+TCheckRequest TCheckStatus::TakeRequest()
+{
+    if (prepared_) {
+        TCheckRequest request = std::move(*prepared_);
+        prepared_.reset();
+        current_ = request;
+        return request;
+    }
+    current_ = ReadRequest();
+    return current_;
+}
+
+// The downtime is charged the whole minutes since the previous check, whatever that check's outcome; the sum
+// wraps in 32 bits rather than overflowing.
+void TCheckStatus::FinishCheck(int checkIntervalMinutes)
+{
+    TDateTime now = clock_();
+    if (!StatusOk) {
+        auto minutes = static_cast<uint32_t>(WholeMinutesBetween(LastCheckTime, now));
+        Downtime = static_cast<int32_t>(static_cast<uint32_t>(Downtime) + minutes);
+    }
+    LastCheckTime = now;
+    NextCheckTime = AddMinutes(LastCheckTime, checkIntervalMinutes);
+    if (StatusOk)
+        LastSuccessTime = LastCheckTime;
+}
+
+HRESULT TCheckStatus::OnStartBinding(DWORD, IBinding*) { return S_OK; }
+
+HRESULT TCheckStatus::GetPriority(LONG* priority)
+{
+    if (!priority)
+        return E_POINTER;
+    *priority = THREAD_PRIORITY_NORMAL;
+    return S_OK;
+}
+
+HRESULT TCheckStatus::OnLowResource(DWORD) { return S_OK; }
+
+HRESULT TCheckStatus::OnProgress(ULONG, ULONG, ULONG, LPCWSTR) { return S_OK; }
+
+HRESULT TCheckStatus::OnStopBinding(HRESULT, LPCWSTR) { return S_OK; }
+
+// The caller's cbSize bounds what is cleared, so that a shorter record from an older caller is not overrun.
+HRESULT TCheckStatus::GetBindInfo(DWORD* bindFlags, BINDINFO* bindInfo)
+{
+    if (!bindFlags || !bindInfo)
+        return E_INVALIDARG;
+    *bindFlags = kCheckBindFlags;
+    ULONG size = bindInfo->cbSize && bindInfo->cbSize < sizeof(BINDINFO) ? bindInfo->cbSize : sizeof(BINDINFO);
+    std::memset(bindInfo, 0, size);
+    bindInfo->cbSize = size;
+    if (size >= offsetof(BINDINFO, dwCodePage) + sizeof(bindInfo->dwCodePage)) {
+        bindInfo->grfBindInfoF = BINDINFOF_URLENCODEDEXTRAINFO;
+        bindInfo->dwBindVerb = BINDVERB_GET;
+        bindInfo->dwCodePage = 0;
+    }
+    return S_OK;
+}
+
+HRESULT TCheckStatus::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return S_OK; }
+
+HRESULT TCheckStatus::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }
+
+namespace {
+
+// A fresh copy that the URL service frees with CoTaskMemFree, or null.
+LPWSTR CoTaskCopy(const std::optional<std::wstring>& text)
+{
+    if (!text)
+        return nullptr;
+    size_t bytes = (text->size() + 1) * sizeof(wchar_t);
+    auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    if (copy)
+        std::memcpy(copy, text->c_str(), bytes);
+    return copy;
+}
+
+} // namespace
+
+HRESULT TCheckStatus::Authenticate(HWND* window, LPWSTR* username, LPWSTR* password)
+{
+    if (!window || !username || !password)
+        return E_INVALIDARG;
+    *window = nullptr;
+    TCredentials credentials = CheckCredentials();
+    *username = CoTaskCopy(credentials.Username);
+    *password = CoTaskCopy(credentials.Password);
+    if ((credentials.Username && !*username) || (credentials.Password && !*password)) {
+        CoTaskMemFree(*username);
+        CoTaskMemFree(*password);
+        *username = *password = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    return credentials.Result;
+}
+
+HRESULT TCheckStatus::GetWindow(REFGUID, HWND* window)
+{
+    if (!window)
+        return E_INVALIDARG;
+    *window = nullptr;
+    return S_OK;
+}
+
+HRESULT TCheckStatus::OnSecurityProblem(DWORD) { return S_OK; }
+
+// ---------------------------------------------------------------------------------------------------------------
+// Runner
+
+TCheckCallbackTarget::TCheckCallbackTarget() : id_(TCheckDispatcher::Instance().Register()) {}
+
+TCheckCallbackTarget::~TCheckCallbackTarget() { TCheckDispatcher::Instance().Revoke(id_); }
+
+void TCheckStatusAsync::Start(TCheckCallbackTarget& target, TStatusRow row, std::shared_ptr<TCheckStatus> status,
+                              TCheckStatusCallback callback)
+{
+    Assert(status != nullptr, "A check needs a status object", kUnit, __LINE__);
+    Assert(TCheckDispatcher::Instance().IsMainThread(), "Checks are started on the main thread", kUnit, __LINE__);
+    Assert(!status->CheckRunning(), "One check at a time per status object", kUnit, __LINE__);
+    status->BeginAsyncCheck();
+    auto* job = new TCheckJob;
+    job->TargetId = target.Id();
+    job->Row = row;
+    job->Status = status;
+    job->Callback = std::move(callback);
+    try {
+        TCheckPool::Instance().Submit(job);
+    } catch (...) {
+        status->EndAsyncCheck();
+        delete job;
+        throw;
+    }
+}
+
+TCheckRunnerStats TCheckStatusAsync::Stats() { return TCheckPool::Instance().Stats(); }
+
+void TCheckStatusAsync::ResetPeak() { TCheckPool::Instance().ResetPeak(); }

@@ -1,0 +1,207 @@
+#include "TestSupport.h"
+#include "UServerStatus.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+using testing::HasSubstr;
+using testing::Not;
+
+namespace {
+
+const wchar_t kFullReportText[] = L"12:00: Physical free: 512 MB, Total free: 2048 MB.";
+
+std::shared_ptr<TCheckServerSettings> ServerSettings(const std::wstring& url, const std::wstring& user = L"",
+                                                     const std::wstring& password = L"")
+{
+    auto settings = std::make_shared<TCheckServerSettings>(nullptr, "Server1");
+    settings->Active = true;
+    settings->URL = url;
+    settings->Username = user;
+    settings->Password = password;
+    settings->CheckIntevalMinutes = 5;
+    return settings;
+}
+
+std::string TrapHits() { return RetrieveURL(TTestServers::Get().Http(L"/trap-hits"), nullptr).value_or("?"); }
+
+} // namespace
+
+TEST(ServerRequestURL, AppendsTheResourceWithOneSlash)
+{
+    struct Case {
+        const wchar_t* setting;
+        const wchar_t* resource;
+        const wchar_t* url;
+    };
+    const Case cases[] = {
+        {L"http://host:3745", L"Report", L"http://host:3745/Report"},
+        {L"http://host:3745/", L"Report", L"http://host:3745/Report"},
+        {L"https://host/mendrel/", L"Report", L"https://host/mendrel/Report"},
+        {L"https://host/mendrel", L"Reboot", L"https://host/mendrel/Reboot"},
+        {L"", L"Report", L"/Report"},
+        {L"", L"Reboot", L"/Reboot"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ServerRequestURL(c.setting, c.resource), c.url) << WideToUtf8(c.setting);
+}
+
+TEST(ServerReport, StatusTextFromReport)
+{
+    using O = TServerReport::TOutcome;
+    struct Case {
+        const char* body;
+        O outcome;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {"<Report><CurrentTime>12:00</CurrentTime><Memory><PhysicalFree>512</PhysicalFree>"
+         "<TotalFree>2048</TotalFree></Memory></Report>",
+         O::Report, kFullReportText},
+        {"<?xml version=\"1.0\"?><Report><Extra/><CurrentTime>2024-03-01 10:00</CurrentTime></Report>", O::Report,
+         L"2024-03-01 10:00: Physical free: Unknown MB, Total free: Unknown MB."},
+        {"<Report><CurrentTime>12:00</CurrentTime><Memory><TotalFree>7</TotalFree></Memory></Report>", O::Report,
+         L"12:00: Physical free: Unknown MB, Total free: 7 MB."},
+        // Values are shown as the service wrote them.
+        {"<Report><CurrentTime>noon</CurrentTime><Memory><PhysicalFree>1,5</PhysicalFree>"
+         "<TotalFree>-3</TotalFree></Memory></Report>",
+         O::Report, L"noon: Physical free: 1,5 MB, Total free: -3 MB."},
+        {"<Report><Memory><PhysicalFree>1</PhysicalFree></Memory></Report>", O::BadResponse, L"Bad response"},
+        {"<Status><CurrentTime>12:00</CurrentTime></Status>", O::BadResponse, L"Bad response"},
+        {"<report><currenttime>12:00</currenttime></report>", O::BadResponse, L"Bad response"},
+        {"<html><body>oops</body></html>", O::BadResponse, L"Bad response"},
+        {"<Report><CurrentTime>12:00", O::BadResponse, L"Bad response"},
+        {"", O::BadResponse, L"Bad response"},
+        {"not xml at all", O::BadResponse, L"Bad response"},
+        // A document type declaration is never parsed, however harmless.
+        {"<!DOCTYPE Report><Report><CurrentTime>12:00</CurrentTime></Report>", O::BadResponse, L"Bad response"},
+        {"<!doctype Report><Report><CurrentTime>12:00</CurrentTime></Report>", O::BadResponse, L"Bad response"},
+        {"<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+         "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\">]><Report><CurrentTime>&c;</CurrentTime></Report>",
+         O::BadResponse, L"Bad response"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.body);
+        TServerReport report = JudgeServerReport(c.body);
+        EXPECT_EQ(report.Outcome, c.outcome);
+        EXPECT_EQ(ServerReportStatusText(report), c.text);
+    }
+}
+
+TEST(ServerReport, FieldsForOtherViews)
+{
+    TServerReport report = JudgeServerReport(
+        "<Report><CurrentTime>12:00</CurrentTime><Memory><TotalFree>2048</TotalFree></Memory></Report>");
+    EXPECT_EQ(report.CurrentTime, L"12:00");
+    EXPECT_EQ(report.TotalFree, L"2048");
+    EXPECT_EQ(report.PhysicalFree, L"Unknown");
+}
+
+TEST(ServerCheck, JudgesWhatTheServiceAnswers)
+{
+    const TTestServers& s = TTestServers::Get();
+    struct Case {
+        std::wstring url, user, password;
+        const wchar_t* text;
+        bool ok;
+    };
+    const Case cases[] = {
+        {s.Http(L"/ok"), L"", L"", kFullReportText, true},
+        {s.Http(L"/ok/"), L"", L"", kFullReportText, true},
+        {s.Http(L"/ok/sub/"), L"", L"", kFullReportText, true},
+        {s.Https(L"/ok"), L"", L"", kFullReportText, true},
+        {s.Http(L"/nomemory"), L"", L"", L"12:00: Physical free: Unknown MB, Total free: Unknown MB.", true},
+        {s.Http(L"/partial"), L"", L"", L"12:00: Physical free: Unknown MB, Total free: Unknown MB.", true},
+        {s.Http(L"/auth"), L"admin", L"s3cret", kFullReportText, true},
+        {s.Http(L"/auth"), L"admin", L"wrong", L"Bad response", false},
+        {s.Http(L"/auth"), L"", L"", L"Bad response", false},
+        {s.Http(L"/authempty"), L"", L"", kFullReportText, true},
+        {s.Http(L"/notime"), L"", L"", L"Bad response", false},
+        {s.Http(L"/otherroot"), L"", L"", L"Bad response", false},
+        {s.Http(L"/html"), L"", L"", L"Bad response", false},
+        {s.Http(L"/empty"), L"", L"", L"Bad response", false},
+        {s.Refused(L""), L"", L"", L"Failed to connect", false},
+        {L"", L"", L"", L"Failed to connect", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.url + L" " + c.user + L":" + c.password));
+        TTestClock clock(At(2024, 3, 1, 10, 0));
+        TCheckServerStatus status(ServerSettings(c.url, c.user, c.password), clock.Function());
+        clock.AdvanceSeconds(120);
+        status.RunCheck();
+        EXPECT_EQ(status.StatusText, c.text);
+        EXPECT_EQ(status.StatusOk, c.ok);
+        EXPECT_EQ(status.Downtime, c.ok ? 0 : 2);
+        EXPECT_EQ(status.LastCheckTime, clock.Now());
+        EXPECT_EQ(status.LastSuccessTime, c.ok ? clock.Now() : 0.0);
+    }
+}
+
+TEST(ServerCheck, ReportWithDocumentTypeResolvesNothing)
+{
+    const TTestServers& s = TTestServers::Get();
+    std::string hitsBefore = TrapHits();
+    for (const wchar_t* path : {L"/doctype-file", L"/doctype-port"}) {
+        SCOPED_TRACE(WideToUtf8(path));
+        TCheckServerStatus status(ServerSettings(s.Http(path)));
+        status.RunCheck();
+        EXPECT_EQ(status.StatusText, L"Bad response");
+        EXPECT_FALSE(status.StatusOk);
+        EXPECT_THAT(WideToUtf8(status.StatusText), Not(HasSubstr("TOP-SECRET")));
+    }
+    EXPECT_EQ(TrapHits(), hitsBefore);
+}
+
+TEST(ServerCheck, EveryBodyGetsAFreshReportDocument)
+{
+    auto settings = ServerSettings(TTestServers::Get().Refused());
+    TCheckServerStatus status(settings);
+    status.RunCheck();
+    EXPECT_EQ(status.ReportDocument, nullptr);
+    settings->URL = TTestServers::Get().Http(L"/ok");
+    status.RunCheck();
+    Microsoft::WRL::ComPtr<IXMLDOMDocument2> first = status.ReportDocument;
+    ASSERT_NE(first, nullptr);
+    status.RunCheck();
+    EXPECT_NE(status.ReportDocument.Get(), first.Get());
+    // A failed connect keeps the last document.
+    settings->URL = TTestServers::Get().Refused();
+    Microsoft::WRL::ComPtr<IXMLDOMDocument2> second = status.ReportDocument;
+    status.RunCheck();
+    EXPECT_EQ(status.ReportDocument.Get(), second.Get());
+}
+
+TEST(ServerReboot, OrdersTheRebootWithoutTouchingTheCheckTimes)
+{
+    const TTestServers& s = TTestServers::Get();
+    struct Case {
+        std::wstring url;
+        const wchar_t* text;
+        bool ok;
+    };
+    const Case cases[] = {
+        {s.Http(L"/ok"), L"Reboot initiated", true},
+        {s.Http(L"/html"), L"Reboot initiated", true}, // whatever the body says
+        {s.Http(L"/auth"), L"Reboot initiated", true},
+        {s.Refused(L""), L"Failed to connect", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.url));
+        TTestClock clock(At(2024, 3, 1, 10, 0));
+        TCheckServerStatus status(ServerSettings(c.url, L"admin", L"s3cret"), clock.Function());
+        clock.AdvanceSeconds(3600);
+        status.Reboot();
+        EXPECT_EQ(status.StatusText, c.text);
+        EXPECT_EQ(status.StatusOk, c.ok);
+        EXPECT_EQ(status.LastCheckTime, At(2024, 3, 1, 10, 0));
+        EXPECT_EQ(status.NextCheckTime, 0.0);
+        EXPECT_EQ(status.LastSuccessTime, 0.0);
+        EXPECT_EQ(status.Downtime, 0);
+    }
+    std::string reboots = RetrieveURL(s.Http(L"/reboots"), nullptr).value_or("");
+    EXPECT_THAT(reboots, HasSubstr("('/ok', "));
+    EXPECT_THAT(reboots, HasSubstr("('/auth', "));
+}

@@ -1,0 +1,271 @@
+#!/usr/bin/env python3
+"""Loopback peers for the check tests and benchmarks.
+
+Serves on 127.0.0.1 only, on ports the system picks, and writes them as name=value lines to the ports file once
+every server listens:
+  http      plain HTTP, the paths below
+  https     the same over TLS with a self-signed certificate (--cert, --key)
+  hang      accepts connections and never answers
+  trap      counts connections; a resource that must never be fetched points here (GET /trap-hits on http)
+  refused   a port that nothing listens on
+Ends by itself after --lifetime seconds, or on SIGTERM.
+"""
+import argparse
+import base64
+import os
+import selectors
+import signal
+import socket
+import ssl
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+REPORT = (b"<?xml version=\"1.0\"?>\r\n<Report><CurrentTime>12:00</CurrentTime><Memory>"
+          b"<PhysicalFree>512</PhysicalFree><TotalFree>2048</TotalFree></Memory></Report>")
+BASIC_USER, BASIC_PASSWORD = "admin", "s3cret"
+
+trap_hits = 0
+trap_lock = threading.Lock()
+reboots = {}
+reboots_lock = threading.Lock()
+ports = {}
+options = None
+
+
+def big_page():
+    # The code straddles the first 65536-byte read.
+    return b"a" * 65530 + b"NEEDLE-IN-PAGE" + b"b" * 1000
+
+
+def doctype_report(target):
+    return ("<?xml version=\"1.0\"?>\r\n<!DOCTYPE Report [<!ENTITY leak SYSTEM \"%s\">]>\r\n"
+            "<Report><CurrentTime>&leak;</CurrentTime><Memory><PhysicalFree>1</PhysicalFree>"
+            "<TotalFree>2</TotalFree></Memory></Report>" % target).encode()
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+    server_version = "TestServer/1.0"
+
+    def log_message(self, *args):
+        pass
+
+    def send_body(self, code, body, content_type="text/html", extra=()):
+        self.send_response(code)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in extra:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(body)
+
+    def authorized(self, user, password):
+        expected = "Basic " + base64.b64encode(("%s:%s" % (user, password)).encode()).decode()
+        if self.headers.get("Authorization") == expected:
+            return True
+        self.send_body(401, b"<html><body>401 Unauthorized</body></html>",
+                       extra=[("WWW-Authenticate", "Basic realm=\"Mendrel\"")])
+        return False
+
+    def do_GET(self):
+        path = self.path.split("?", 1)[0]
+        base, _, resource = path.rpartition("/")
+        if resource == "Reboot":
+            with reboots_lock:
+                reboots[base] = reboots.get(base, 0) + 1
+        routes = {
+            "/ok/Report": lambda: self.send_body(200, REPORT, "text/xml"),
+            "/ok/Reboot": lambda: self.send_body(200, b"<html>Rebooting</html>"),
+            "/ok/sub/Report": lambda: self.send_body(200, REPORT, "text/xml"),
+            "/ok/Report/": lambda: self.send_body(200, b"<html>trailing slash</html>"),
+            "/nomemory/Report": lambda: self.send_body(
+                200, b"<Report><CurrentTime>12:00</CurrentTime></Report>", "text/xml"),
+            "/notime/Report": lambda: self.send_body(
+                200, b"<Report><Memory><PhysicalFree>1</PhysicalFree></Memory></Report>", "text/xml"),
+            "/otherroot/Report": lambda: self.send_body(
+                200, b"<Status><CurrentTime>12:00</CurrentTime></Status>", "text/xml"),
+            "/html/Report": lambda: self.send_body(500, b"<html><body><h1>Internal error</h1></body></html>"),
+            "/html/Reboot": lambda: self.send_body(500, b"<html><body><h1>Internal error</h1></body></html>"),
+            "/empty/Report": lambda: self.send_body(200, b"", "text/xml"),
+            "/doctype-file/Report": lambda: self.send_body(200, doctype_report(options.secret_url), "text/xml"),
+            "/doctype-port/Report": lambda: self.send_body(
+                200, doctype_report("http://127.0.0.1:%d/leak" % ports["trap"]), "text/xml"),
+            "/page": lambda: self.send_body(200, b"<html><body>Welcome to the shop</body></html>"),
+            "/page/": lambda: self.send_body(200, b"<html><body>slash page</body></html>"),
+            "/missing": lambda: self.send_body(404, b"<html><body>Not Found: Welcome</body></html>"),
+            "/utf8": lambda: self.send_body(200, "<html>Preis: 5 \u20ac, Gr\u00fc\u00dfe</html>".encode("utf-8"),
+                                            "text/html; charset=utf-8"),
+            "/big": lambda: self.send_body(200, big_page()),
+            "/trap-hits": lambda: self.send_body(200, str(trap_hits).encode(), "text/plain"),
+            "/reboots": lambda: self.send_body(200, repr(sorted(reboots.items())).encode(), "text/plain"),
+            "/headers": lambda: self.send_body(200, str(self.headers).encode(), "text/plain"),
+            "/endless": self.endless,
+            "/partial/Report": lambda: self.partial(b"<Report><CurrentTime>12:00</CurrentTime></Report>"),
+            "/partial/page": lambda: self.partial(b"<html><body>Welcome, partial"),
+            "/slowbody/page": self.slow_body,
+            "/slowheaders/page": self.slow_headers,
+        }
+        if path.startswith("/auth/"):
+            if self.authorized(BASIC_USER, BASIC_PASSWORD):
+                self.send_body(200, REPORT if resource == "Report" else b"<html>Rebooting</html>", "text/xml")
+            return
+        if path.startswith("/authempty/"):
+            if self.authorized("", ""):
+                self.send_body(200, REPORT, "text/xml")
+            return
+        route = routes.get(path)
+        if route is None:
+            self.send_body(404, b"<html><body>Not Found</body></html>")
+            return
+        route()
+
+    def partial(self, first_part):
+        # Announces more than it sends, then closes.
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(first_part) + 5000))
+        self.end_headers()
+        self.wfile.write(first_part)
+        self.wfile.flush()
+        self.close_connection = True
+
+    def endless(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.end_headers()
+        chunk = b"x" * 65536
+        try:
+            while True:
+                self.wfile.write(chunk)
+        except OSError:
+            pass
+
+    def slow_body(self):
+        body = b"<html><body>Welcome, slowly" + b"." * 600 + b"</body></html>"
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.flush()
+        self.dribble(body)
+
+    def slow_headers(self):
+        self.dribble(b"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nX-Padding: " + b"p" * 600 + b"\r\n\r\nWelcome")
+
+    def dribble(self, data):
+        try:
+            for i in range(len(data)):
+                self.wfile.write(data[i:i + 1])
+                self.wfile.flush()
+                time.sleep(1)
+        except OSError:
+            pass
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    request_queue_size = 1024
+    allow_reuse_address = True
+
+
+class TlsServer(Server):
+    def __init__(self, address, handler, context):
+        super().__init__(address, handler)
+        self.context = context
+
+    def get_request(self):
+        sock, address = super().get_request()
+        sock.settimeout(10)
+        try:
+            return self.context.wrap_socket(sock, server_side=True), address
+        except (ssl.SSLError, OSError):
+            sock.close()
+            raise
+
+
+def serve_hang(listener):
+    """Accepts and holds every connection; reads and drops what arrives, answers nothing."""
+    sel = selectors.DefaultSelector()
+    listener.setblocking(False)
+    sel.register(listener, selectors.EVENT_READ)
+    while True:
+        for key, _ in sel.select():
+            if key.fileobj is listener:
+                try:
+                    conn, _ = listener.accept()
+                    conn.setblocking(False)
+                    sel.register(conn, selectors.EVENT_READ)
+                except OSError:
+                    pass
+            else:
+                try:
+                    data = key.fileobj.recv(65536)
+                except OSError:
+                    data = b""
+                if not data:
+                    sel.unregister(key.fileobj)
+                    key.fileobj.close()
+
+
+def serve_trap(listener):
+    global trap_hits
+    while True:
+        conn, _ = listener.accept()
+        with trap_lock:
+            trap_hits += 1
+        conn.close()
+
+
+def listen(backlog=4096):
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("127.0.0.1", 0))
+    s.listen(backlog)
+    return s
+
+
+def main():
+    global options
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--ports-file", required=True)
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    parser.add_argument("--secret-url", default="file:///nonexistent")
+    parser.add_argument("--lifetime", type=float, default=1800)
+    options = parser.parse_args()
+
+    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+    threading.Timer(options.lifetime, lambda: os._exit(0)).start()
+
+    http = Server(("127.0.0.1", 0), Handler)
+    ports["http"] = http.server_address[1]
+    threading.Thread(target=http.serve_forever, daemon=True).start()
+    if options.cert and options.key:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(options.cert, options.key)
+        https = TlsServer(("127.0.0.1", 0), Handler, context)
+        ports["https"] = https.server_address[1]
+        threading.Thread(target=https.serve_forever, daemon=True).start()
+    hang = listen()
+    ports["hang"] = hang.getsockname()[1]
+    threading.Thread(target=serve_hang, args=(hang,), daemon=True).start()
+    trap = listen()
+    ports["trap"] = trap.getsockname()[1]
+    threading.Thread(target=serve_trap, args=(trap,), daemon=True).start()
+    closed = listen()
+    ports["refused"] = closed.getsockname()[1]
+    closed.close()
+
+    tmp = options.ports_file + ".tmp"
+    with open(tmp, "w") as f:
+        for name, port in ports.items():
+            f.write("%s=%d\n" % (name, port))
+        f.write("pid=%d\n" % os.getpid())
+    os.replace(tmp, options.ports_file)
+    while True:
+        time.sleep(3600)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
