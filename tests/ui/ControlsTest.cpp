@@ -116,6 +116,7 @@ TEST_F(ControlsTest, LinkLabelIsUnderlinedWithAHandCursorAndClicks)
     LOGFONTW info{};
     ::GetObjectW(font, sizeof info, &info);
     EXPECT_TRUE(info.lfUnderline);
+    EXPECT_EQ(link.TextColor(), kLinkColor);
 
     LRESULT handled = ::SendMessageW(form.Handle(), WM_SETCURSOR, reinterpret_cast<WPARAM>(link.Handle()),
                                      MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
