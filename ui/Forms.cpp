@@ -331,6 +331,10 @@ LRESULT TForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             if (focus && ::IsChild(Handle(), focus))
                 lastFocus_ = focus;
         } else if (!HIWORD(wParam)) {
+            // A focus that is already on one of this form's controls stays where it is.
+            HWND focus = ::GetFocus();
+            if (focus && ::IsChild(Handle(), focus))
+                return 0;
             HWND target = lastFocus_;
             if (!target || !::IsChild(Handle(), target) || !::IsWindowVisible(target) ||
                 !::IsWindowEnabled(target))
