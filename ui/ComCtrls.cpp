@@ -379,11 +379,44 @@ void TListView::SetColumns(const std::vector<TListColumn>& columns)
     AutoSizeColumns();
 }
 
+// Measured here: LVSCW_AUTOSIZE_USEHEADER makes the last column fill the rest of the list, and Wine's clips
+// the header texts of an empty list.
 void TListView::AutoSizeColumns()
 {
-    for (size_t i = 0; i < columns_.size(); ++i) {
-        if (columns_[i].AutoSize)
-            ::SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, i, LVSCW_AUTOSIZE_USEHEADER);
+    if (!Handle())
+        return;
+    auto textWidth = [&](const std::wstring& text) {
+        return static_cast<int>(
+            ::SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
+    };
+    const int headerPadding = Scale(16);
+    const int cellPadding = Scale(12);
+    int checkWidth = 0;
+    if (options_.CheckBoxes) {
+        auto images = reinterpret_cast<HIMAGELIST>(::SendMessageW(Handle(), LVM_GETIMAGELIST, LVSIL_STATE, 0));
+        int cx = 0;
+        int cy = 0;
+        if (images && ImageList_GetIconSize(images, &cx, &cy))
+            checkWidth = cx + Scale(4);
+    }
+    int count = Count();
+    for (size_t column = 0; column < columns_.size(); ++column) {
+        if (!columns_[column].AutoSize)
+            continue;
+        int width = textWidth(columns_[column].Caption) + headerPadding;
+        for (int index = 0; index < count; ++index) {
+            const Row* row = RowOf(IdAt(index));
+            if (!row)
+                continue;
+            const std::wstring* text = nullptr;
+            if (column == 0)
+                text = &row->caption;
+            else if (column - 1 < row->subItems.size())
+                text = &row->subItems[column - 1];
+            if (text)
+                width = std::max(width, textWidth(*text) + cellPadding + (column == 0 ? checkWidth : 0));
+        }
+        ::SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, column, width);
     }
 }
 

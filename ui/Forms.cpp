@@ -83,7 +83,7 @@ DWORD TForm::WindowStyle() const
     case TBorderStyle::Sizeable:
     case TBorderStyle::SizeToolWin: style |= WS_THICKFRAME; break;
     case TBorderStyle::Single: style |= WS_BORDER; break;
-    case TBorderStyle::Dialog: style |= DS_MODALFRAME; break;
+    case TBorderStyle::Dialog: break;
     }
     if (borderIcons_ & biSystemMenu)
         style |= WS_SYSMENU;
@@ -112,10 +112,15 @@ DWORD TForm::WindowExStyle() const
 
 void TForm::ApplyStyles()
 {
+    // The topmost state is a place in the z-order that only SetWindowPos changes, not a style bit.
+    bool topmost = (::GetWindowLongPtrW(Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     ::SetWindowLongPtrW(Handle(), GWL_STYLE, static_cast<LONG_PTR>(WindowStyle()));
-    ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE, static_cast<LONG_PTR>(WindowExStyle()));
-    ::SetWindowPos(Handle(), stayOnTop_ ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
-                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE,
+                        static_cast<LONG_PTR>(WindowExStyle() | (topmost ? WS_EX_TOPMOST : 0)));
+    UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_FRAMECHANGED;
+    if (topmost == stayOnTop_)
+        flags |= SWP_NOZORDER;
+    ::SetWindowPos(Handle(), stayOnTop_ ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, flags);
     ApplyClientSize();
 }
 
@@ -331,6 +336,10 @@ LRESULT TForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             if (focus && ::IsChild(Handle(), focus))
                 lastFocus_ = focus;
         } else if (!HIWORD(wParam)) {
+            // A focus that is already on one of this form's controls stays where it is.
+            HWND focus = ::GetFocus();
+            if (focus && ::IsChild(Handle(), focus))
+                return 0;
             HWND target = lastFocus_;
             if (!target || !::IsChild(Handle(), target) || !::IsWindowVisible(target) ||
                 !::IsWindowEnabled(target))

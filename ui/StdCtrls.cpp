@@ -283,7 +283,7 @@ HBRUSH TLabel::HandleControlColor(HDC dc)
 
 TLinkLabel::TLinkLabel(TWinControl& parent, const std::wstring& caption) : TLabel(parent, caption)
 {
-    SetTextColor(::GetSysColor(COLOR_HOTLIGHT));
+    SetTextColor(kLinkColor);
     SetFontStyle(false, true);
 }
 

@@ -108,6 +108,9 @@ private:
     UniqueFont font_;
 };
 
+// The hot-track blue of Windows; the system colour itself is grey under Wine.
+inline constexpr COLORREF kLinkColor = RGB(0, 102, 204);
+
 // An underlined label with a hand cursor that runs OnClick when clicked or when its access key is pressed.
 class TLinkLabel : public TLabel {
 public:

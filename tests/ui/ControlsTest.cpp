@@ -116,6 +116,7 @@ TEST_F(ControlsTest, LinkLabelIsUnderlinedWithAHandCursorAndClicks)
     LOGFONTW info{};
     ::GetObjectW(font, sizeof info, &info);
     EXPECT_TRUE(info.lfUnderline);
+    EXPECT_EQ(link.TextColor(), kLinkColor);
 
     LRESULT handled = ::SendMessageW(form.Handle(), WM_SETCURSOR, reinterpret_cast<WPARAM>(link.Handle()),
                                      MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
@@ -127,7 +128,7 @@ TEST_F(ControlsTest, SpinEditKeepsItsValueInRange)
 {
     struct Case {
         int min, max;
-        const wchar_t* typed;
+        const wchar_t* text;
         int value;
         const wchar_t* shownAfterLeaving;
     };
@@ -141,15 +142,14 @@ TEST_F(ControlsTest, SpinEditKeepsItsValueInRange)
         {0, 0, L"2147483647", INT_MAX, L"2147483647"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.min << ".." << c.max << " typed " << c.typed);
+        SCOPED_TRACE(testing::Message() << c.min << ".." << c.max << " text " << c.text);
         TSpinEdit spin(form);
         spin.SetBounds(8, 8, 120, 21);
         spin.SetRange(c.min, c.max);
         TButton other(form, L"Other");
         other.SetBounds(8, 40, 75, 25);
         spin.SetFocus();
-        spin.SetText(L"");
-        session.TypeText(c.typed);
+        spin.SetText(c.text);
         EXPECT_EQ(spin.Value(), c.value);
         other.SetFocus();
         session.ProcessPending();

@@ -83,6 +83,13 @@ TEST_F(FormTest, BorderStylesAndTaskbarButton)
     EXPECT_FALSE(gui::HasStyle(form.Handle(), WS_MAXIMIZEBOX));
     EXPECT_TRUE(gui::HasStyle(form.Handle(), WS_SYSMENU));
     EXPECT_TRUE(gui::HasExStyle(form.Handle(), WS_EX_APPWINDOW));
+
+    form.SetStayOnTop(true);
+    EXPECT_TRUE(gui::HasExStyle(form.Handle(), WS_EX_TOPMOST));
+    form.SetBorderStyle(TBorderStyle::Dialog);
+    EXPECT_TRUE(gui::HasExStyle(form.Handle(), WS_EX_TOPMOST | WS_EX_DLGMODALFRAME));
+    form.SetStayOnTop(false);
+    EXPECT_FALSE(gui::HasExStyle(form.Handle(), WS_EX_TOPMOST));
 }
 
 TEST_F(FormTest, ClientSizeSurvivesAStyleChange)

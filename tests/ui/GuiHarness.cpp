@@ -136,9 +136,21 @@ void TGuiSession::SelectTab(HWND tabControl, int index)
     MouseClickAt(tabControl, {(item.left + item.right) / 2, (item.top + item.bottom) / 2});
 }
 
-void TGuiSession::TypeText(const std::wstring& text)
+HWND TGuiSession::KeyTarget()
 {
     HWND focus = ::GetFocus();
+    if (!focus && lastFocus_ && ::IsWindow(lastFocus_)) {
+        ::SetFocus(lastFocus_);
+        focus = ::GetFocus();
+    }
+    if (!focus)
+        throw std::runtime_error("No window has the focus");
+    return focus;
+}
+
+void TGuiSession::TypeText(const std::wstring& text)
+{
+    HWND focus = KeyTarget();
     for (wchar_t ch : text)
         ::PostMessageW(focus, WM_CHAR, ch, 1);
     ProcessPending();
@@ -146,9 +158,7 @@ void TGuiSession::TypeText(const std::wstring& text)
 
 void TGuiSession::PressKey(WORD virtualKey, unsigned modifiers)
 {
-    HWND focus = ::GetFocus();
-    if (!focus)
-        throw std::runtime_error("No window has the focus");
+    HWND focus = KeyTarget();
     BYTE saved[256];
     ::GetKeyboardState(saved);
     BYTE held[256];
@@ -238,6 +248,8 @@ void TGuiSession::CloseSystemDialog(HWND dialog)
 
 LRESULT CALLBACK TGuiSession::BoxHookProc(int code, WPARAM wParam, LPARAM lParam)
 {
+    if (code == HCBT_SETFOCUS && t_session && wParam)
+        t_session->lastFocus_ = reinterpret_cast<HWND>(wParam);
     if (code == HCBT_ACTIVATE && t_session) {
         auto dialog = reinterpret_cast<HWND>(wParam);
         if (ClassOf(dialog) == L"#32770")

@@ -51,6 +51,9 @@ public:
     // WM_KEYDOWN and WM_KEYUP (WM_SYSKEY* with Alt) to the focused window, the modifiers held; the toolkit's
     // loop translates them into WM_CHAR as the system would.
     void PressKey(WORD virtualKey, unsigned modifiers = 0);
+    // The window that keys go to. When another process took the foreground (other tests run beside this
+    // one on the same display), this thread has no focus any more; the window that had it last gets it back.
+    HWND KeyTarget();
 
     // Runs action on the first window that find answers, from inside whichever loop pumps next (a modal
     // dialog's loop included). A watcher that finds nothing within timeoutMs is recorded as a failure.
@@ -80,6 +83,7 @@ private:
     std::vector<std::wstring> watcherFailures_;
     std::vector<TShownBox> boxes_;
     std::set<HWND> closedDialogs_;
+    HWND lastFocus_ = nullptr;
 };
 
 // Looking windows up.

@@ -1,0 +1,125 @@
+// The program as a process: its command line decides whether its window shows, and a failed start shows
+// its message in a box and ends with a non-zero exit code before any window.
+#include "GuiHarness.h"
+
+#include "Unique.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#ifdef MENDREL_REMOTE_CLIENT_EXE
+
+namespace {
+
+const wchar_t kMainCaption[] = L"Dravex Mendrel Remote Client";
+
+std::wstring ProgramPath()
+{
+    std::string path = MENDREL_REMOTE_CLIENT_EXE;
+    std::wstring wide(path.begin(), path.end());
+    if (!wide.empty() && wide[0] == L'/') {
+        // The build runs on the Unix side of Wine; its Z: drive is the Unix root.
+        wide = L"Z:" + wide;
+        std::replace(wide.begin(), wide.end(), L'/', L'\\');
+    }
+    return wide;
+}
+
+// The started program; ended by force at the end of the test if it is still running.
+class TProgram {
+public:
+    explicit TProgram(const std::wstring& arguments)
+    {
+        std::wstring line = L"\"" + ProgramPath() + L"\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+            throw std::runtime_error("The program did not start");
+        process_.reset(info.hProcess);
+        ::CloseHandle(info.hThread);
+        id_ = info.dwProcessId;
+    }
+    ~TProgram()
+    {
+        if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+            ::TerminateProcess(process_.get(), 99);
+            ::WaitForSingleObject(process_.get(), 10000);
+        }
+    }
+    TProgram(const TProgram&) = delete;
+    TProgram& operator=(const TProgram&) = delete;
+
+    DWORD Id() const { return id_; }
+    // The first top-level window of the program with that class and caption, waiting up to timeoutMs.
+    HWND WaitForWindow(const wchar_t* className, const wchar_t* caption, int timeoutMs = 20000) const
+    {
+        for (int waited = 0; waited < timeoutMs; waited += 50) {
+            if (HWND window = gui::FindTopLevel(className, caption, id_))
+                return window;
+            if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0)
+                return gui::FindTopLevel(className, caption, id_);
+        }
+        return nullptr;
+    }
+    void WaitUntilIdle() const { ::WaitForInputIdle(process_.get(), 20000); }
+    // The exit code, or STILL_ACTIVE when it did not end within timeoutMs.
+    DWORD WaitForExit(int timeoutMs = 20000) const
+    {
+        ::WaitForSingleObject(process_.get(), static_cast<DWORD>(timeoutMs));
+        DWORD code = STILL_ACTIVE;
+        ::GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
+
+private:
+    UniqueHandle process_;
+    DWORD id_ = 0;
+};
+
+TEST(RemoteClientProgram, HideAsTheLastWordShowsTheErrorAndExitsNonZero)
+{
+    TProgram program(L"Hide");
+    HWND box = program.WaitForWindow(L"#32770", L"Mendrel Remote Client");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(gui::MessageBoxText(box), L"Parameter name \"Hide\" not found in application path");
+    EXPECT_EQ(gui::FindTopLevel(nullptr, kMainCaption, program.Id()), nullptr);
+
+    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    DWORD code = program.WaitForExit();
+    EXPECT_NE(code, STILL_ACTIVE);
+    EXPECT_NE(code, 0u);
+}
+
+TEST(RemoteClientProgram, HideWordDecidesWhetherTheWindowShows)
+{
+    struct Case {
+        const wchar_t* arguments;
+        bool shown;
+    };
+    const Case cases[] = {{L"", true}, {L"Hide True", false}, {L"Hide No", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "arguments \"" << std::string(c.arguments, c.arguments + wcslen(c.arguments))
+                                        << "\"");
+        TProgram program(c.arguments);
+        HWND window = program.WaitForWindow(nullptr, kMainCaption);
+        ASSERT_NE(window, nullptr);
+        program.WaitUntilIdle();
+        bool shown = false;
+        for (int waited = 0; waited < 3000 && !shown; waited += 50) {
+            shown = ::IsWindowVisible(window) != FALSE;
+            ::Sleep(50);
+        }
+        EXPECT_EQ(shown, c.shown);
+
+        // Closing the window, shown or not, ends the program normally.
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+        EXPECT_EQ(program.WaitForExit(), 0u);
+    }
+}
+
+} // namespace
+
+#endif
