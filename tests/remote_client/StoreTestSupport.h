@@ -7,7 +7,9 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 class TTestFolder {
 public:
@@ -79,7 +81,7 @@ inline void WriteBytes(const std::wstring& path, const std::string& bytes)
     CloseHandle(h);
 }
 
-// The names of the files in a folder, for checking that nothing is left behind.
+// The names of the files in a folder, sorted, for checking that nothing is left behind.
 inline std::vector<std::wstring> FolderFiles(const std::wstring& folder)
 {
     std::vector<std::wstring> names;
@@ -93,6 +95,7 @@ inline std::vector<std::wstring> FolderFiles(const std::wstring& folder)
             names.push_back(name);
     } while (FindNextFileW(find, &data));
     FindClose(find);
+    std::sort(names.begin(), names.end());
     return names;
 }
 
