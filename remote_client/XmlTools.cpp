@@ -140,12 +140,22 @@ struct TPathPart {
     std::wstring Value;
 };
 
-TPathPart SplitPart(const std::string& part)
+// Every ANSI code page maps the bytes below 128 to the same characters, so the usual all-ASCII part needs
+// no call into the system; a store walks several parts for every value it reads or writes.
+std::wstring PartToWide(std::string_view text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return AnsiToWide(text);
+    return std::wstring(text.begin(), text.end());
+}
+
+TPathPart SplitPart(std::string_view part)
 {
     size_t eq = part.find('=');
-    if (eq == std::string::npos)
-        return {AnsiToWide(part), {}};
-    return {AnsiToWide(part.substr(0, eq)), AnsiToWide(part.substr(eq + 1))};
+    if (eq == std::string_view::npos)
+        return {PartToWide(part), {}};
+    return {PartToWide(part.substr(0, eq)), PartToWide(part.substr(eq + 1))};
 }
 
 // An 8-bit view of the start of a file in which every character below 128 stands as itself: UTF-16 is
@@ -313,6 +323,8 @@ struct TXmlEntry {
     TXmlEntry* Parent = nullptr;
     std::list<TXmlEntry> Children;
     std::list<TXmlEntry>::iterator Self;
+    // Comments or processing instructions among its children.
+    bool HasOtherNodes = false;
     uint64_t Order = 0;
     uint64_t NextOrder = 0;
     TXmlEntry* PrevSameName = nullptr;
@@ -406,10 +418,10 @@ TXmlEntry* FindStep(const TXmlEntry& parent, const TPathPart& part)
     return nullptr;
 }
 
-std::optional<std::wstring> NameAttribute(IXMLDOMElement* element)
+std::optional<std::wstring> NameAttribute(IXMLDOMElement* element, BSTR attributeName)
 {
     TVariant value;
-    HRESULT hr = element->getAttribute(MakeBstr(L"Name").get(), &value.v);
+    HRESULT hr = element->getAttribute(attributeName, &value.v);
     OleCheck(hr);
     if (hr == S_OK && value.v.vt == VT_BSTR)
         return FromBstr(value.v.bstrVal);
@@ -418,7 +430,7 @@ std::optional<std::wstring> NameAttribute(IXMLDOMElement* element)
 
 // Fills an entry from its element: child elements become entries, text and CDATA make the value, and
 // whitespace-only text (the layout of a file) is taken out of the document.
-void ReadElement(TXmlEntry& entry)
+void ReadElement(TXmlEntry& entry, BSTR attributeName)
 {
     ComPtr<IXMLDOMNode> child;
     OleCheck(entry.Node->get_firstChild(&child));
@@ -429,9 +441,9 @@ void ReadElement(TXmlEntry& entry)
         OleCheck(child->get_nodeType(&type));
         if (type == NODE_ELEMENT) {
             ComPtr<IXMLDOMElement> element = AsElement(child.Get());
-            std::optional<std::wstring> key = NameAttribute(element.Get());
+            std::optional<std::wstring> key = NameAttribute(element.Get(), attributeName);
             TXmlEntry* added = AppendEntry(entry, element, NodeName(child.Get()), std::move(key));
-            ReadElement(*added);
+            ReadElement(*added, attributeName);
         } else if (type == NODE_TEXT || type == NODE_CDATA_SECTION) {
             TVariant value;
             OleCheck(child->get_nodeValue(&value.v));
@@ -442,6 +454,8 @@ void ReadElement(TXmlEntry& entry)
             } else {
                 entry.Text += text;
             }
+        } else {
+            entry.HasOtherNodes = true;
         }
         child = next;
     }
@@ -449,20 +463,27 @@ void ReadElement(TXmlEntry& entry)
 
 // Lays out a copy of the document for writing: every element whose content is elements, comments or
 // processing instructions gets its children one per line, two spaces deeper than itself. Content with
-// text is left alone, since added blanks would join its text.
-void IndentCopy(IXMLDOMDocument2* doc, IXMLDOMNode* node, int depth)
+// text is left alone, since added blanks would join its text. The index walks along: elements that hold
+// only text, most of a settings file, are not visited at all.
+void IndentCopy(IXMLDOMDocument2* doc, const TXmlEntry& entry, IXMLDOMNode* node, int depth)
 {
+    if (entry.Children.empty() && !entry.HasOtherNodes)
+        return;
     std::vector<ComPtr<IXMLDOMNode>> children;
     bool hasText = false;
+    auto entryChild = entry.Children.begin();
     ComPtr<IXMLDOMNode> child;
     OleCheck(node->get_firstChild(&child));
     while (child) {
         DOMNodeType type;
         OleCheck(child->get_nodeType(&type));
-        if (type == NODE_TEXT || type == NODE_CDATA_SECTION || type == NODE_ENTITY_REFERENCE)
+        if (type == NODE_TEXT || type == NODE_CDATA_SECTION || type == NODE_ENTITY_REFERENCE) {
             hasText = true;
-        else if (type == NODE_ELEMENT)
-            IndentCopy(doc, child.Get(), depth + 1);
+        } else if (type == NODE_ELEMENT) {
+            Assert(entryChild != entry.Children.end(), "Document and index disagree", kUnit, __LINE__);
+            IndentCopy(doc, *entryChild, child.Get(), depth + 1);
+            ++entryChild;
+        }
         children.push_back(child);
         ComPtr<IXMLDOMNode> next;
         OleCheck(child->get_nextSibling(&next));
@@ -470,12 +491,12 @@ void IndentCopy(IXMLDOMDocument2* doc, IXMLDOMNode* node, int depth)
     }
     if (children.empty() || hasText)
         return;
-    const std::wstring inner = L"\n" + std::wstring(static_cast<size_t>(2 * (depth + 1)), L' ');
-    const std::wstring outer = L"\n" + std::wstring(static_cast<size_t>(2 * depth), L' ');
+    UniqueBstr inner = MakeBstr(L"\n" + std::wstring(static_cast<size_t>(2 * (depth + 1)), L' '));
+    UniqueBstr outer = MakeBstr(L"\n" + std::wstring(static_cast<size_t>(2 * depth), L' '));
     ComPtr<IXMLDOMNode> out;
     for (const auto& c : children) {
         ComPtr<IXMLDOMText> blank;
-        OleCheck(doc->createTextNode(MakeBstr(inner).get(), &blank));
+        OleCheck(doc->createTextNode(inner.get(), &blank));
         VARIANT before;
         VariantInit(&before);
         before.vt = VT_UNKNOWN;
@@ -484,7 +505,7 @@ void IndentCopy(IXMLDOMDocument2* doc, IXMLDOMNode* node, int depth)
         out.Reset();
     }
     ComPtr<IXMLDOMText> closing;
-    OleCheck(doc->createTextNode(MakeBstr(outer).get(), &closing));
+    OleCheck(doc->createTextNode(outer.get(), &closing));
     OleCheck(node->appendChild(closing.Get(), &out));
 }
 
@@ -568,7 +589,7 @@ void TCustomXMLOptions::LoadDocument(const std::string& bytes)
         root = std::make_unique<TXmlEntry>();
         root->Node = element;
         root->Name = NodeName(element.Get());
-        ReadElement(*root);
+        ReadElement(*root, MakeBstr(L"Name").get());
     }
     document_ = doc;
     root_ = std::move(root);
@@ -589,7 +610,8 @@ std::string TCustomXMLOptions::SaveDocument()
         if (type == NODE_ELEMENT) {
             ComPtr<IXMLDOMNode> copy;
             OleCheck(node->cloneNode(VARIANT_TRUE, &copy));
-            IndentCopy(document_.Get(), copy.Get(), 0);
+            Assert(root_ != nullptr, "Document and index disagree", kUnit, __LINE__);
+            IndentCopy(document_.Get(), *root_, copy.Get(), 0);
             text += NodeXml(copy.Get());
             text += L"\n";
         } else if (!(type == NODE_PROCESSING_INSTRUCTION && NodeName(node.Get()) == L"xml")) {
@@ -725,13 +747,13 @@ void TCustomXMLOptions::SetValue(const std::string& path, const TOptionValue& va
         throw EXMLOptionsError(
             Format("Value for path \"%s\" holds a character that cannot be stored in XML", path.c_str()));
     TWriteLockGuard guard(lock_);
-    TXmlEntry* entry = FindEntry(path);
-    if (!entry)
-        entry = CreateEntry(path);
+    // The creating walk finds what exists and adds only what is missing.
+    TXmlEntry* entry = CreateEntry(path);
     if (!entry->Children.empty())
         throw EXMLDocError(kNotSingleTextNode);
     OleCheck(entry->Node->put_text(MakeBstr(text).get()));
     entry->Text = text;
+    entry->HasOtherNodes = false;
     modified_ = true;
 }
 
