@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <list>
 #include <optional>
 #include <unordered_map>
