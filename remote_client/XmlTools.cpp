@@ -121,43 +121,51 @@ bool IsElementName(const std::wstring& name)
     return true;
 }
 
-std::vector<std::string> SplitPath(const std::string& path, char delimiter)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        size_t at = path.find(delimiter, start);
-        if (at == std::string::npos) {
-            parts.push_back(path.substr(start));
-            return parts;
-        }
-        parts.push_back(path.substr(start, at - start));
-        start = at + 1;
-    }
-}
-
 struct TPathPart {
     std::wstring Name;
     std::wstring Value;
 };
 
 // Every ANSI code page maps the bytes below 128 to the same characters, so the usual all-ASCII part needs
-// no call into the system; a store walks several parts for every value it reads or writes.
-std::wstring PartToWide(std::string_view text)
+// no call into the system.
+void AssignWide(std::wstring& out, std::string_view text)
 {
     for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return AnsiToWide(text);
-    return std::wstring(text.begin(), text.end());
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            out = AnsiToWide(text);
+            return;
+        }
+    out.assign(text.begin(), text.end());
 }
 
-TPathPart SplitPart(std::string_view part)
-{
-    size_t eq = part.find('=');
-    if (eq == std::string_view::npos)
-        return {PartToWide(part), {}};
-    return {PartToWide(part.substr(0, eq)), PartToWide(part.substr(eq + 1))};
-}
+// The parts of a path, one after the other: the text up to the first delimiter, each text between two,
+// the text after the last; a path without a delimiter is one part. A store walks a path for every value
+// it reads or writes, so the current part's texts live in buffers that are reused.
+class TPathParts {
+public:
+    TPathParts(std::string_view path, char delimiter) : rest_(path), delimiter_(delimiter) {}
+
+    bool Next(TPathPart& part)
+    {
+        if (done_)
+            return false;
+        size_t at = rest_.find(delimiter_);
+        std::string_view text = rest_.substr(0, at);
+        if (at == std::string_view::npos)
+            done_ = true;
+        else
+            rest_.remove_prefix(at + 1);
+        size_t eq = text.find('=');
+        AssignWide(part.Name, text.substr(0, eq));
+        AssignWide(part.Value, eq == std::string_view::npos ? std::string_view() : text.substr(eq + 1));
+        return true;
+    }
+
+private:
+    std::string_view rest_;
+    char delimiter_;
+    bool done_ = false;
+};
 
 // An 8-bit view of the start of a file in which every character below 128 stands as itself: UTF-16 is
 // read by its code units, anything else byte by byte (UTF-8 and the 8-bit encodings agree on ASCII).
@@ -636,11 +644,10 @@ TXmlEntry* TCustomXMLOptions::FindEntry(const std::string& path)
 {
     TReadLockGuard guard(lock_);
     TXmlEntry* current = root_.get();
-    for (const std::string& part : SplitPath(path, PathDelimiter())) {
-        if (!current)
-            break;
-        current = FindStep(*current, SplitPart(part));
-    }
+    TPathParts parts(path, PathDelimiter());
+    TPathPart part;
+    while (current && parts.Next(part))
+        current = FindStep(*current, part);
     return current;
 }
 
@@ -648,10 +655,11 @@ TXmlEntry* TCustomXMLOptions::CreateEntry(const std::string& path)
 {
     TWriteLockGuard guard(lock_);
     TXmlEntry* current = root_.get();
-    for (const std::string& text : SplitPath(path, PathDelimiter())) {
+    TPathParts parts(path, PathDelimiter());
+    TPathPart part;
+    while (parts.Next(part)) {
         if (!current)
             throw EXMLOptionsError(Format("Failed to create item by path: %s", path.c_str()));
-        TPathPart part = SplitPart(text);
         TXmlEntry* next = FindStep(*current, part);
         if (!next) {
             if (!IsElementName(part.Name))

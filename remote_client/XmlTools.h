@@ -8,7 +8,8 @@
 // they stand, and an empty part never resolves.
 //
 // A value is the text of an element without child elements; an empty text reads as null, a path that does
-// not resolve as MissingValue. Writing creates the missing elements of the path (appended as last children,
+// not resolve as MissingValue. Reading or writing the value of an element that has child elements fails
+// with "Element does not contain a single text node". Writing creates the missing elements of the path (appended as last children,
 // with the attribute Name for a name=value part).
 //
 // The store keeps, beside the document, an index of every element's child elements by name and by Name
