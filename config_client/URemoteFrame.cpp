@@ -15,8 +15,6 @@ const int kFieldHeight = 21;
 const int kButtonHeight = 23;
 const int kMaxFieldWidth = 230;
 const int kRightMargin = 12;
-// Classic link blue: the system's hot-light colour is too pale on some systems to read as text.
-const COLORREF kLinkColor = RGB(0, 102, 204);
 
 // The width of a caption in design units, as its label sizes itself to it.
 int CaptionWidth(TLabel& label)
