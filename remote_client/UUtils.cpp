@@ -60,6 +60,16 @@ bool IsCertificateProblem(DWORD code)
     }
 }
 
+// One session for every request of the process: opening a session reads the proxy configuration, which costs
+// more than a loopback request itself. Requests on one session may run on any number of threads.
+HINTERNET SharedSession()
+{
+    static HINTERNET session = WinHttpOpen(L"Mozilla/5.0 (compatible; MendrelRemoteClient)",
+                                           WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                           WINHTTP_NO_PROXY_BYPASS, 0);
+    return session;
+}
+
 // The first scheme the server offered when WinHTTP can answer it, else the strongest one it can.
 DWORD ChooseAuthScheme(DWORD supported, DWORD first)
 {
@@ -240,12 +250,10 @@ std::optional<std::string> TRetrieval::Run()
         object = L"/";
 
     Progress(BINDSTATUS_FINDINGRESOURCE, host);
-    UniqueInternet session(WinHttpOpen(L"Mozilla/5.0 (compatible; MendrelRemoteClient)",
-                                       WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    HINTERNET session = SharedSession();
     if (!session)
         return Fail(GetLastError());
-    UniqueInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+    UniqueInternet connection(WinHttpConnect(session, host.c_str(), parts.nPort, 0));
     if (!connection)
         return Fail(GetLastError());
     DWORD openFlags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
@@ -263,8 +271,10 @@ std::optional<std::string> TRetrieval::Run()
     for (;;) {
         if (Aborted())
             return Abort();
+        // No resolve timeout: with one WinHTTP resolves every name on a pool thread of its own, which doubles
+        // the threads of a busy runner; the system resolver's own time-outs bound a lookup.
         int ms = static_cast<int>(std::max<DWORD>(Remaining(), 1));
-        if (Remaining() == 0 || !WinHttpSetTimeouts(request.get(), ms, ms, ms, ms) || !SetReceiveTimeout(request.get()))
+        if (Remaining() == 0 || !WinHttpSetTimeouts(request.get(), 0, ms, ms, ms) || !SetReceiveTimeout(request.get()))
             return Fail(ERROR_WINHTTP_TIMEOUT);
         Progress(BINDSTATUS_CONNECTING, host);
         Progress(BINDSTATUS_SENDINGREQUEST, url_);
@@ -485,7 +495,9 @@ private:
 };
 
 // At most kMaxWorkers checks run at once; the others wait in the order they were started, and a worker that
-// finishes takes the next one at once. Never destroyed, like the dispatcher.
+// finishes takes the next one at once. Creating a thread costs the main thread more than anything else a start
+// does, so the main thread creates at most one worker at a time and each new worker creates the next one while
+// checks are waiting. Never destroyed, like the dispatcher.
 class TCheckPool {
 public:
     static TCheckPool& Instance()
@@ -498,26 +510,19 @@ public:
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (workers_ >= TCheckStatusAsync::kMaxWorkers) {
-                waiting_.push_back(job);
+            waiting_.push_back(job);
+            if (!ClaimSpawn())
                 return;
+        }
+        if (!Spawn()) {
+            DWORD error = GetLastError();
+            std::lock_guard<std::mutex> lock(mutex_);
+            // With no worker left there is nobody to run it.
+            if (workers_ == 0) {
+                waiting_.erase(std::find(waiting_.begin(), waiting_.end(), job));
+                throw ELastWin32Error(error);
             }
-            ++workers_;
-            peak_ = std::max(peak_, workers_);
         }
-        HANDLE thread = CreateThread(nullptr, TCheckStatusAsync::kWorkerStackBytes, &TCheckPool::WorkerProc, job,
-                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-        if (thread) {
-            CloseHandle(thread);
-            return;
-        }
-        DWORD error = GetLastError();
-        std::lock_guard<std::mutex> lock(mutex_);
-        --workers_;
-        // A running worker takes it next; with none running there is nobody to run it.
-        if (workers_ == 0)
-            throw ELastWin32Error(error);
-        waiting_.push_front(job);
     }
 
     TCheckRunnerStats Stats()
@@ -536,24 +541,59 @@ public:
     }
 
 private:
-    TCheckJob* Next()
+    // Under the lock: whether the caller is to create a worker, which is then already counted.
+    bool ClaimSpawn()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (waiting_.empty()) {
-            --workers_;
-            return nullptr;
+        if (spawnPending_ || workers_ >= TCheckStatusAsync::kMaxWorkers || waiting_.empty())
+            return false;
+        spawnPending_ = true;
+        ++workers_;
+        peak_ = std::max(peak_, workers_);
+        return true;
+    }
+    bool Spawn()
+    {
+        HANDLE thread = CreateThread(nullptr, TCheckStatusAsync::kWorkerStackBytes, &TCheckPool::WorkerProc, nullptr,
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (thread) {
+            CloseHandle(thread);
+            return true;
         }
-        TCheckJob* job = waiting_.front();
-        waiting_.pop_front();
+        std::lock_guard<std::mutex> lock(mutex_);
+        spawnPending_ = false;
+        --workers_;
+        return false;
+    }
+
+    // The next waiting check, or none: then the worker is no longer counted. A worker that has just started
+    // first lets the next one be created if checks are still waiting for it.
+    TCheckJob* Next(bool starting)
+    {
+        bool spawn = false;
+        TCheckJob* job = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (starting)
+                spawnPending_ = false;
+            if (waiting_.empty()) {
+                --workers_;
+                return nullptr;
+            }
+            job = waiting_.front();
+            waiting_.pop_front();
+            spawn = ClaimSpawn();
+        }
+        if (spawn)
+            Spawn();
         return job;
     }
 
-    static DWORD WINAPI WorkerProc(void* parameter)
+    static DWORD WINAPI WorkerProc(void*)
     {
         HRESULT ole = OleInitialize(nullptr);
         UniqueHandle delivered(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         TCheckPool& pool = Instance();
-        for (auto* job = static_cast<TCheckJob*>(parameter); job; job = pool.Next())
+        for (TCheckJob* job = pool.Next(true); job; job = pool.Next(false))
             RunJob(job, delivered.get());
         delivered.reset();
         if (SUCCEEDED(ole))
@@ -585,6 +625,7 @@ private:
     std::deque<TCheckJob*> waiting_;
     size_t workers_ = 0;
     size_t peak_ = 0;
+    bool spawnPending_ = false;
 };
 
 } // namespace
