@@ -8,9 +8,14 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <set>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -83,34 +88,85 @@ DWORD ChooseAuthScheme(DWORD supported, DWORD first)
 }
 
 // WinHTTP's timeouts restart with every packet, so a server that sends a byte now and then would hold a request
-// for ever. When the deadline passes, this shortens every timeout of the request to a millisecond: the read under
-// way returns with its next packet and the one after it fails at once.
+// for ever. When a request's deadline passes, the watchdog shortens all its timeouts to a millisecond: the read
+// under way returns with its next packet and the one after it fails at once. One thread watches every request of
+// the process; it is never ended, like the runner.
+class TDeadlineWatchdog {
+public:
+    static TDeadlineWatchdog& Instance()
+    {
+        static TDeadlineWatchdog* instance = new TDeadlineWatchdog;
+        return *instance;
+    }
+
+    uint64_t Watch(HINTERNET request, ULONGLONG deadline)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        uint64_t id = nextId_++;
+        entries_[id] = {deadline, request};
+        bool earliest = queue_.empty() || deadline < queue_.begin()->first;
+        queue_.insert({deadline, id});
+        if (earliest)
+            changed_.notify_one();
+        return id;
+    }
+    // Once this returns the watchdog no longer touches the request.
+    void Unwatch(uint64_t id)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = entries_.find(id);
+        if (it == entries_.end())
+            return;
+        queue_.erase({it->second.first, id});
+        entries_.erase(it);
+    }
+
+private:
+    TDeadlineWatchdog()
+    {
+        std::thread([this] { Run(); }).detach();
+    }
+
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            if (queue_.empty()) {
+                changed_.wait(lock);
+                continue;
+            }
+            ULONGLONG now = GetTickCount64();
+            auto [deadline, id] = *queue_.begin();
+            if (deadline > now) {
+                changed_.wait_for(lock, std::chrono::milliseconds(deadline - now));
+                continue;
+            }
+            queue_.erase(queue_.begin());
+            HINTERNET request = entries_[id].second;
+            DWORD ms = 1;
+            WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof(ms));
+            WinHttpSetTimeouts(request, 0, 1, 1, 1);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<uint64_t, std::pair<ULONGLONG, HINTERNET>> entries_;
+    std::set<std::pair<ULONGLONG, uint64_t>> queue_;
+    uint64_t nextId_ = 1;
+};
+
 class TDeadlineWatch {
 public:
-    TDeadlineWatch(HINTERNET request, DWORD dueMs) : request_(request)
+    TDeadlineWatch(HINTERNET request, ULONGLONG deadline) : id_(TDeadlineWatchdog::Instance().Watch(request, deadline))
     {
-        if (!CreateTimerQueueTimer(&timer_, nullptr, &TDeadlineWatch::Expired, request_, std::max<DWORD>(dueMs, 1),
-                                   0, WT_EXECUTEINTIMERTHREAD | WT_EXECUTEONLYONCE))
-            timer_ = nullptr;
     }
-    ~TDeadlineWatch()
-    {
-        // Waits for a callback under way, so that the request handle outlives it.
-        if (timer_)
-            DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
-    }
+    ~TDeadlineWatch() { TDeadlineWatchdog::Instance().Unwatch(id_); }
     TDeadlineWatch(const TDeadlineWatch&) = delete;
     TDeadlineWatch& operator=(const TDeadlineWatch&) = delete;
 
 private:
-    static void CALLBACK Expired(void* request, BOOLEAN)
-    {
-        DWORD ms = 1;
-        WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof(ms));
-        WinHttpSetTimeouts(request, 1, 1, 1, 1);
-    }
-    HINTERNET request_;
-    HANDLE timer_ = nullptr;
+    uint64_t id_;
 };
 
 // The binding handed to OnStartBinding: lets the callback object abort the request.
@@ -261,7 +317,7 @@ std::optional<std::string> TRetrieval::Run()
                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, openFlags));
     if (!request)
         return Fail(GetLastError());
-    TDeadlineWatch watch(request.get(), Remaining());
+    TDeadlineWatch watch(request.get(), deadline_);
     if (bindFlags_ & (BINDF_PRAGMA_NO_CACHE | BINDF_GETNEWESTVERSION))
         WinHttpAddRequestHeaders(request.get(), L"Pragma: no-cache\r\nCache-Control: no-cache", DWORD(-1),
                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
