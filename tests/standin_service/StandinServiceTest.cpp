@@ -68,7 +68,7 @@ int FreePort()
 std::string IniText(int port, const char* login = "monitor", const char* password = "pa55")
 {
     return std::string("[Behaviour]\r\nDisableShutdown=0\r\n[remote]\r\nenabled=1\r\nPORT=") + std::to_string(port) +
-           "\r\nLogin=" + login + "\r\npassword=" + password + "\r\n";
+           "\r\nLogin=" + login + "\r\npassword=" + password + "\r\nListenAddress=127.0.0.1\r\n";
 }
 
 std::shared_ptr<TCheckServerSettings> ServerSettings(int port, const wchar_t* user, const wchar_t* password)
@@ -151,6 +151,7 @@ TEST(StandinSettings, ReadsTheRemoteSectionWithoutRegardToCase)
     };
     const Case cases[] = {
         {"[Remote]\r\nEnabled=1\r\nPort=8080\r\nLogin=a\r\nPassword=b\r\n", true, 8080, "a", "b"},
+        {"[Remote]\r\nenabled=yes\r\nport= 0 \r\nlistenaddress=127.0.0.1\r\n", true, 0, "", ""},
         {"[REMOTE]\r\nENABLED=1\r\nlogin=x\r\n", true, kDefaultStandinPort, "x", ""},
         {"[Remote]\r\nEnabled=0\r\nPort=99999\r\n", false, kDefaultStandinPort, "", ""},
         {"[Remote]\r\nEnabled=true\r\nPort=abc\r\n", true, kDefaultStandinPort, "", ""},
@@ -241,7 +242,7 @@ TEST(StandinServer, ServesTheRemoteClientAndStopsPromptly)
     settings.Password = "pa55";
     TStandinService service(settings, (folder.Path() / L"RebootOrders.log").wstring());
     TStandinServer server(service);
-    server.Start(0, true);
+    server.Start(0, "127.0.0.1");
     int port = server.Port();
 
     TCheckServerStatus status(ServerSettings(port, L"monitor", L"pa55"));
