@@ -573,9 +573,10 @@ public:
         if (!Spawn()) {
             DWORD error = GetLastError();
             std::lock_guard<std::mutex> lock(mutex_);
-            // With no worker left there is nobody to run it.
-            if (workers_ == 0) {
-                waiting_.erase(std::find(waiting_.begin(), waiting_.end(), job));
+            // With no worker left there is nobody to run it, unless a worker that has just finished took it.
+            auto it = std::find(waiting_.begin(), waiting_.end(), job);
+            if (workers_ == 0 && it != waiting_.end()) {
+                waiting_.erase(it);
                 throw ELastWin32Error(error);
             }
         }
