@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -74,7 +75,7 @@ size_t PrivateBytes()
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
-    return counters.PrivateUsage;
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 // The UI thread's side: a window that receives probes stamped by another thread and keeps the longest delay.
@@ -127,25 +128,41 @@ private:
     double worst_ = 0;
 };
 
-// Pumps the UI thread until done() or the time is up, sampling threads and address space meanwhile.
-struct TSamples {
-    size_t PeakThreads = 0;
-    size_t PeakVirtual = 0;
-    size_t PeakPrivate = 0;
+// Samples threads and address space on a thread of its own, so that the sampling is not measured as UI latency.
+class TSampler {
+public:
+    TSampler()
+    {
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                PeakThreads = std::max(PeakThreads.load(), ProcessThreads());
+                PeakVirtual = std::max(PeakVirtual.load(), VirtualSize());
+                PeakPrivate = std::max(PeakPrivate.load(), PrivateBytes());
+                Sleep(200);
+            }
+        });
+    }
+    ~TSampler() { Stop(); }
+    void Stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    std::atomic<size_t> PeakThreads{0}, PeakVirtual{0}, PeakPrivate{0};
+
+private:
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
 };
-bool Pump(const std::function<bool()>& done, double seconds, TSamples& samples)
+
+// Pumps the UI thread until done() or the time is up.
+bool Pump(const std::function<bool()>& done, double seconds)
 {
     LARGE_INTEGER start = Stamp();
-    ULONGLONG nextSample = 0;
     while (!done()) {
         if (Seconds(start, Stamp()) > seconds)
             return false;
-        if (GetTickCount64() >= nextSample) {
-            samples.PeakThreads = std::max(samples.PeakThreads, ProcessThreads());
-            samples.PeakVirtual = std::max(samples.PeakVirtual, VirtualSize());
-            samples.PeakPrivate = std::max(samples.PeakPrivate, PrivateBytes());
-            nextSample = GetTickCount64() + 200;
-        }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -177,20 +194,26 @@ int FirstChecks(int count, const std::wstring& base)
     size_t threadsBefore = ProcessThreads();
     TCheckStatusAsync::ResetPeak();
     int done = 0, ok = 0;
-    TSamples samples;
+    TSampler samples;
     LARGE_INTEGER start = Stamp();
     for (auto& row : rows)
         TCheckStatusAsync::Start(target, row.get(), row, [&](TStatusRow r, ICheckStatus*) {
             ++done;
             ok += static_cast<TCheckServerStatus*>(r)->StatusOk ? 1 : 0;
         });
-    bool finished = Pump([&] { return done == count; }, 120, samples);
+    bool finished = Pump([&] { return done == count; }, 120);
     double elapsed = Seconds(start, Stamp());
+    samples.Stop();
     std::printf("first-checks: %d servers, %d called back (%d ok) in %.2f s%s\n", count, done, ok, elapsed,
                 finished ? "" : " (gave up)");
     std::printf("first-checks: peak workers %zu (limit %zu), peak process threads %zu (%zu before)\n",
-                TCheckStatusAsync::Stats().PeakWorkers, TCheckStatusAsync::kMaxWorkers, samples.PeakThreads,
+                TCheckStatusAsync::Stats().PeakWorkers, TCheckStatusAsync::kMaxWorkers, samples.PeakThreads.load(),
                 threadsBefore);
+    std::map<std::wstring, int> outcomes;
+    for (auto& row : rows)
+        ++outcomes[row->StatusText];
+    for (const auto& [text, n] : outcomes)
+        std::printf("first-checks:   %5d x %s\n", n, WideToUtf8(text).c_str());
     std::printf("first-checks: longest UI message latency %.1f ms\n", probe.WorstMs());
     return finished ? 0 : 1;
 }
@@ -205,7 +228,7 @@ int Hanging(int count, const std::wstring& url, double seconds)
     size_t virtualBefore = VirtualSize(), privateBefore = PrivateBytes();
     TCheckStatusAsync::ResetPeak();
     int failed = 0, other = 0;
-    TSamples samples;
+    TSampler samples;
     LARGE_INTEGER start = Stamp();
     for (auto& row : rows)
         TCheckStatusAsync::Start(target, row.get(), row, [&](TStatusRow r, ICheckStatus*) {
@@ -217,16 +240,17 @@ int Hanging(int count, const std::wstring& url, double seconds)
         if (mark > seconds)
             continue;
         double now = Seconds(start, Stamp());
-        Pump([&] { return failed + other == count; }, std::max(0.0, mark - now), samples);
+        Pump([&] { return failed + other == count; }, std::max(0.0, mark - now));
         TCheckRunnerStats stats = TCheckStatusAsync::Stats();
         std::printf("hanging: after %.0f s: %d rows \"Failed to connect\", %d other, %zu running, %zu waiting\n",
                     Seconds(start, Stamp()), failed, other, stats.Workers, stats.Waiting);
         if (mark == seconds)
             break;
     }
+    samples.Stop();
     std::printf("hanging: %d servers, peak workers %zu (limit %zu), peak process threads %zu\n", count,
-                TCheckStatusAsync::Stats().PeakWorkers, TCheckStatusAsync::kMaxWorkers, samples.PeakThreads);
-    std::printf("hanging: address space in use %.0f MB at peak (%.0f MB before), private bytes %.0f MB (%.0f MB "
+                TCheckStatusAsync::Stats().PeakWorkers, TCheckStatusAsync::kMaxWorkers, samples.PeakThreads.load());
+    std::printf("hanging: address space in use %.0f MB at peak (%.0f MB before), committed %.0f MB (%.0f MB "
                 "before)\n",
                 Mb(samples.PeakVirtual), Mb(virtualBefore), Mb(samples.PeakPrivate), Mb(privateBefore));
     std::printf("hanging: longest UI message latency %.1f ms\n", probe.WorstMs());
@@ -251,6 +275,23 @@ int Sequential(int count, const std::wstring& base)
     return ok == count ? 0 : 1;
 }
 
+int SequentialRetrievals(int count, const std::wstring& url)
+{
+    LARGE_INTEGER start = Stamp();
+    int ok = 0;
+    for (int i = 0; i < count; ++i)
+        ok += RetrieveURL(url, nullptr).has_value() ? 1 : 0;
+    double elapsed = Seconds(start, Stamp());
+    std::printf("sequential: %d retrievals without callback (%d ok) in %.3f s, %.2f ms each\n", count, ok, elapsed,
+                elapsed * 1000.0 / count);
+    start = Stamp();
+    for (int i = 0; i < count; ++i)
+        JudgeServerReport("<Report><CurrentTime>12:00</CurrentTime></Report>");
+    elapsed = Seconds(start, Stamp());
+    std::printf("sequential: %d report judgements in %.3f s, %.2f ms each\n", count, elapsed, elapsed * 1000.0 / count);
+    return ok == count ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -271,6 +312,8 @@ int main(int argc, char** argv)
         result = Hanging(count, url, argc > 4 ? std::atof(argv[4]) : 130);
     else if (mode == "sequential")
         result = Sequential(count, url);
+    else if (mode == "retrievals")
+        result = SequentialRetrievals(count, url);
     std::fflush(stdout);
     // Checks may still run on workers: end at once rather than wait for them.
     ExitProcess(static_cast<UINT>(result));

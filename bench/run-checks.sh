@@ -39,7 +39,7 @@ wine_session_start
   urls=()
   for _ in $(seq 200); do urls+=("$http/ok/Report"); done
   start=$(date +%s.%N)
-  curl -s -o /dev/null "${urls[@]}"
+  curl -s "${urls[@]}" >/dev/null
   end=$(date +%s.%N)
   python3 -c 'import sys; ours, start, end = map(float, sys.argv[1:]); theirs = end - start
 print("curl: 200 requests in %.3f s, %.2f ms each" % (theirs, theirs * 5))

@@ -8,9 +8,14 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
+#include <set>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -60,6 +65,16 @@ bool IsCertificateProblem(DWORD code)
     }
 }
 
+// One session for every request of the process: opening a session reads the proxy configuration, which costs
+// more than a loopback request itself. Requests on one session may run on any number of threads.
+HINTERNET SharedSession()
+{
+    static HINTERNET session = WinHttpOpen(L"Mozilla/5.0 (compatible; MendrelRemoteClient)",
+                                           WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                           WINHTTP_NO_PROXY_BYPASS, 0);
+    return session;
+}
+
 // The first scheme the server offered when WinHTTP can answer it, else the strongest one it can.
 DWORD ChooseAuthScheme(DWORD supported, DWORD first)
 {
@@ -73,34 +88,85 @@ DWORD ChooseAuthScheme(DWORD supported, DWORD first)
 }
 
 // WinHTTP's timeouts restart with every packet, so a server that sends a byte now and then would hold a request
-// for ever. When the deadline passes, this shortens every timeout of the request to a millisecond: the read under
-// way returns with its next packet and the one after it fails at once.
+// for ever. When a request's deadline passes, the watchdog shortens all its timeouts to a millisecond: the read
+// under way returns with its next packet and the one after it fails at once. One thread watches every request of
+// the process; it is never ended, like the runner.
+class TDeadlineWatchdog {
+public:
+    static TDeadlineWatchdog& Instance()
+    {
+        static TDeadlineWatchdog* instance = new TDeadlineWatchdog;
+        return *instance;
+    }
+
+    uint64_t Watch(HINTERNET request, ULONGLONG deadline)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        uint64_t id = nextId_++;
+        entries_[id] = {deadline, request};
+        bool earliest = queue_.empty() || deadline < queue_.begin()->first;
+        queue_.insert({deadline, id});
+        if (earliest)
+            changed_.notify_one();
+        return id;
+    }
+    // Once this returns the watchdog no longer touches the request.
+    void Unwatch(uint64_t id)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = entries_.find(id);
+        if (it == entries_.end())
+            return;
+        queue_.erase({it->second.first, id});
+        entries_.erase(it);
+    }
+
+private:
+    TDeadlineWatchdog()
+    {
+        std::thread([this] { Run(); }).detach();
+    }
+
+    void Run()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            if (queue_.empty()) {
+                changed_.wait(lock);
+                continue;
+            }
+            ULONGLONG now = GetTickCount64();
+            auto [deadline, id] = *queue_.begin();
+            if (deadline > now) {
+                changed_.wait_for(lock, std::chrono::milliseconds(deadline - now));
+                continue;
+            }
+            queue_.erase(queue_.begin());
+            HINTERNET request = entries_[id].second;
+            DWORD ms = 1;
+            WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof(ms));
+            WinHttpSetTimeouts(request, 0, 1, 1, 1);
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<uint64_t, std::pair<ULONGLONG, HINTERNET>> entries_;
+    std::set<std::pair<ULONGLONG, uint64_t>> queue_;
+    uint64_t nextId_ = 1;
+};
+
 class TDeadlineWatch {
 public:
-    TDeadlineWatch(HINTERNET request, DWORD dueMs) : request_(request)
+    TDeadlineWatch(HINTERNET request, ULONGLONG deadline) : id_(TDeadlineWatchdog::Instance().Watch(request, deadline))
     {
-        if (!CreateTimerQueueTimer(&timer_, nullptr, &TDeadlineWatch::Expired, request_, std::max<DWORD>(dueMs, 1),
-                                   0, WT_EXECUTEINTIMERTHREAD | WT_EXECUTEONLYONCE))
-            timer_ = nullptr;
     }
-    ~TDeadlineWatch()
-    {
-        // Waits for a callback under way, so that the request handle outlives it.
-        if (timer_)
-            DeleteTimerQueueTimer(nullptr, timer_, INVALID_HANDLE_VALUE);
-    }
+    ~TDeadlineWatch() { TDeadlineWatchdog::Instance().Unwatch(id_); }
     TDeadlineWatch(const TDeadlineWatch&) = delete;
     TDeadlineWatch& operator=(const TDeadlineWatch&) = delete;
 
 private:
-    static void CALLBACK Expired(void* request, BOOLEAN)
-    {
-        DWORD ms = 1;
-        WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof(ms));
-        WinHttpSetTimeouts(request, 1, 1, 1, 1);
-    }
-    HINTERNET request_;
-    HANDLE timer_ = nullptr;
+    uint64_t id_;
 };
 
 // The binding handed to OnStartBinding: lets the callback object abort the request.
@@ -240,12 +306,10 @@ std::optional<std::string> TRetrieval::Run()
         object = L"/";
 
     Progress(BINDSTATUS_FINDINGRESOURCE, host);
-    UniqueInternet session(WinHttpOpen(L"Mozilla/5.0 (compatible; MendrelRemoteClient)",
-                                       WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    HINTERNET session = SharedSession();
     if (!session)
         return Fail(GetLastError());
-    UniqueInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+    UniqueInternet connection(WinHttpConnect(session, host.c_str(), parts.nPort, 0));
     if (!connection)
         return Fail(GetLastError());
     DWORD openFlags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
@@ -253,7 +317,7 @@ std::optional<std::string> TRetrieval::Run()
                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, openFlags));
     if (!request)
         return Fail(GetLastError());
-    TDeadlineWatch watch(request.get(), Remaining());
+    TDeadlineWatch watch(request.get(), deadline_);
     if (bindFlags_ & (BINDF_PRAGMA_NO_CACHE | BINDF_GETNEWESTVERSION))
         WinHttpAddRequestHeaders(request.get(), L"Pragma: no-cache\r\nCache-Control: no-cache", DWORD(-1),
                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
@@ -263,8 +327,10 @@ std::optional<std::string> TRetrieval::Run()
     for (;;) {
         if (Aborted())
             return Abort();
+        // No resolve timeout: with one WinHTTP resolves every name on a pool thread of its own, which doubles
+        // the threads of a busy runner; the system resolver's own time-outs bound a lookup.
         int ms = static_cast<int>(std::max<DWORD>(Remaining(), 1));
-        if (Remaining() == 0 || !WinHttpSetTimeouts(request.get(), ms, ms, ms, ms) || !SetReceiveTimeout(request.get()))
+        if (Remaining() == 0 || !WinHttpSetTimeouts(request.get(), 0, ms, ms, ms) || !SetReceiveTimeout(request.get()))
             return Fail(ERROR_WINHTTP_TIMEOUT);
         Progress(BINDSTATUS_CONNECTING, host);
         Progress(BINDSTATUS_SENDINGREQUEST, url_);
@@ -485,7 +551,9 @@ private:
 };
 
 // At most kMaxWorkers checks run at once; the others wait in the order they were started, and a worker that
-// finishes takes the next one at once. Never destroyed, like the dispatcher.
+// finishes takes the next one at once. Creating a thread costs the main thread more than anything else a start
+// does, so the main thread creates at most one worker at a time and each new worker creates the next one while
+// checks are waiting. Never destroyed, like the dispatcher.
 class TCheckPool {
 public:
     static TCheckPool& Instance()
@@ -498,26 +566,20 @@ public:
     {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (workers_ >= TCheckStatusAsync::kMaxWorkers) {
-                waiting_.push_back(job);
+            waiting_.push_back(job);
+            if (!ClaimSpawn())
                 return;
+        }
+        if (!Spawn()) {
+            DWORD error = GetLastError();
+            std::lock_guard<std::mutex> lock(mutex_);
+            // With no worker left there is nobody to run it, unless a worker that has just finished took it.
+            auto it = std::find(waiting_.begin(), waiting_.end(), job);
+            if (workers_ == 0 && it != waiting_.end()) {
+                waiting_.erase(it);
+                throw ELastWin32Error(error);
             }
-            ++workers_;
-            peak_ = std::max(peak_, workers_);
         }
-        HANDLE thread = CreateThread(nullptr, TCheckStatusAsync::kWorkerStackBytes, &TCheckPool::WorkerProc, job,
-                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-        if (thread) {
-            CloseHandle(thread);
-            return;
-        }
-        DWORD error = GetLastError();
-        std::lock_guard<std::mutex> lock(mutex_);
-        --workers_;
-        // A running worker takes it next; with none running there is nobody to run it.
-        if (workers_ == 0)
-            throw ELastWin32Error(error);
-        waiting_.push_front(job);
     }
 
     TCheckRunnerStats Stats()
@@ -536,24 +598,59 @@ public:
     }
 
 private:
-    TCheckJob* Next()
+    // Under the lock: whether the caller is to create a worker, which is then already counted.
+    bool ClaimSpawn()
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (waiting_.empty()) {
-            --workers_;
-            return nullptr;
+        if (spawnPending_ || workers_ >= TCheckStatusAsync::kMaxWorkers || waiting_.empty())
+            return false;
+        spawnPending_ = true;
+        ++workers_;
+        peak_ = std::max(peak_, workers_);
+        return true;
+    }
+    bool Spawn()
+    {
+        HANDLE thread = CreateThread(nullptr, TCheckStatusAsync::kWorkerStackBytes, &TCheckPool::WorkerProc, nullptr,
+                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (thread) {
+            CloseHandle(thread);
+            return true;
         }
-        TCheckJob* job = waiting_.front();
-        waiting_.pop_front();
+        std::lock_guard<std::mutex> lock(mutex_);
+        spawnPending_ = false;
+        --workers_;
+        return false;
+    }
+
+    // The next waiting check, or none: then the worker is no longer counted. A worker that has just started
+    // first lets the next one be created if checks are still waiting for it.
+    TCheckJob* Next(bool starting)
+    {
+        bool spawn = false;
+        TCheckJob* job = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (starting)
+                spawnPending_ = false;
+            if (waiting_.empty()) {
+                --workers_;
+                return nullptr;
+            }
+            job = waiting_.front();
+            waiting_.pop_front();
+            spawn = ClaimSpawn();
+        }
+        if (spawn)
+            Spawn();
         return job;
     }
 
-    static DWORD WINAPI WorkerProc(void* parameter)
+    static DWORD WINAPI WorkerProc(void*)
     {
         HRESULT ole = OleInitialize(nullptr);
         UniqueHandle delivered(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         TCheckPool& pool = Instance();
-        for (auto* job = static_cast<TCheckJob*>(parameter); job; job = pool.Next())
+        for (TCheckJob* job = pool.Next(true); job; job = pool.Next(false))
             RunJob(job, delivered.get());
         delivered.reset();
         if (SUCCEEDED(ole))
@@ -585,6 +682,7 @@ private:
     std::deque<TCheckJob*> waiting_;
     size_t workers_ = 0;
     size_t peak_ = 0;
+    bool spawnPending_ = false;
 };
 
 } // namespace

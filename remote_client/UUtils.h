@@ -217,6 +217,9 @@ struct TCheckRunnerStats {
 };
 
 // Runs one check of a status object on a worker and delivers the callback on the main thread.
+// The main window owns a TCheckCallbackTarget, starts every check with it, skips a row whose status reports
+// CheckRunning() (at a tick, a refresh and a reboot), and ends the program with ExitProcess after its message
+// loop while checks may still be in flight, rather than waiting for them.
 class TCheckStatusAsync {
 public:
     static constexpr size_t kMaxWorkers = 256;

@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 xvfb xauth imagemagick
-  googletest python3 openssl curl nsis
+  googletest python3 openssl curl nsis clang-format
 )
 
 missing=()

@@ -71,6 +71,7 @@ TStandinSettings ReadStandinSettings(const std::wstring& iniPath)
     }
     settings.Login = IniString(iniPath, L"Login");
     settings.Password = IniString(iniPath, L"Password");
+    settings.ListenAddress = Trim(IniString(iniPath, L"ListenAddress"));
     return settings;
 }
 
@@ -212,7 +213,7 @@ THttpResponse TStandinService::Reboot(const std::string& peer)
     return Page(200, "OK", "<html><body>Reboot initiated</body></html>");
 }
 
-void TStandinServer::Start(int port, bool loopbackOnly)
+void TStandinServer::Start(int port, const std::string& listenAddress)
 {
     WSADATA data;
     if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
@@ -223,7 +224,11 @@ void TStandinServer::Start(int port, bool loopbackOnly)
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(port));
-    address.sin_addr.s_addr = htonl(loopbackOnly ? INADDR_LOOPBACK : INADDR_ANY);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!listenAddress.empty() && inet_pton(AF_INET, listenAddress.c_str(), &address.sin_addr) != 1) {
+        closesocket(s);
+        throw ELastWin32Error(static_cast<DWORD>(WSAEADDRNOTAVAIL));
+    }
     if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(s, SOMAXCONN) != 0) {
         DWORD error = static_cast<DWORD>(WSAGetLastError());
         closesocket(s);

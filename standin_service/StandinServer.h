@@ -25,6 +25,8 @@ struct TStandinSettings {
     int Port = kDefaultStandinPort;
     std::string Login;
     std::string Password;
+    // "ListenAddress": an IPv4 address to listen on; empty for every address.
+    std::string ListenAddress;
 };
 TStandinSettings ReadStandinSettings(const std::wstring& iniPath);
 // "DravexMendrel.ini" (or another name) beside the running program.
@@ -74,7 +76,7 @@ private:
     std::mutex rebootMutex_;
 };
 
-// Listens on 127.0.0.1 or every address and serves each connection on a thread of its own; Stop returns promptly.
+// Listens on one address or every address and serves each connection on a thread of its own; Stop returns promptly.
 class TStandinServer {
 public:
     explicit TStandinServer(TStandinService& service) : service_(service) {}
@@ -82,8 +84,9 @@ public:
     TStandinServer(const TStandinServer&) = delete;
     TStandinServer& operator=(const TStandinServer&) = delete;
 
-    // Port 0 lets the system choose; raises ELastWin32Error when the port cannot be had.
-    void Start(int port, bool loopbackOnly = false);
+    // Port 0 lets the system choose; an empty address listens on every one. Raises ELastWin32Error when the
+    // address or port cannot be had.
+    void Start(int port, const std::string& address = {});
     int Port() const { return port_; }
     void Stop();
 

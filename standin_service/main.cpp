@@ -30,7 +30,7 @@ TRunningServer StartServer()
     running.Service = std::make_unique<TStandinService>(settings, FileBesideProgram(L"RebootOrders.log"));
     if (settings.Enabled) {
         running.Server = std::make_unique<TStandinServer>(*running.Service);
-        running.Server->Start(settings.Port);
+        running.Server->Start(settings.Port, settings.ListenAddress);
     }
     return running;
 }

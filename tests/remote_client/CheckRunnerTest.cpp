@@ -14,25 +14,6 @@
 
 namespace {
 
-std::shared_ptr<TCheckSiteSettings> SiteSettings(const std::wstring& url, const std::wstring& code)
-{
-    auto settings = std::make_shared<TCheckSiteSettings>(nullptr, "Site");
-    settings->Active = true;
-    settings->URL = url;
-    settings->CodeToCheck = code;
-    settings->CheckIntevalMinutes = 5;
-    return settings;
-}
-
-std::shared_ptr<TCheckServerSettings> ServerSettings(const std::wstring& url)
-{
-    auto settings = std::make_shared<TCheckServerSettings>(nullptr, "Server");
-    settings->Active = true;
-    settings->URL = url;
-    settings->CheckIntevalMinutes = 5;
-    return settings;
-}
-
 size_t DefaultStackReserve()
 {
     auto* base = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));

@@ -10,28 +10,6 @@
 
 namespace {
 
-std::shared_ptr<TCheckSiteSettings> SiteSettings(const std::wstring& url, const std::wstring& code, int interval = 5)
-{
-    auto settings = std::make_shared<TCheckSiteSettings>(nullptr, "Site1");
-    settings->Active = true;
-    settings->URL = url;
-    settings->CodeToCheck = code;
-    settings->CheckIntevalMinutes = interval;
-    return settings;
-}
-
-std::shared_ptr<TCheckServerSettings> ServerSettings(const std::wstring& url, const std::wstring& user = L"",
-                                                     const std::wstring& password = L"")
-{
-    auto settings = std::make_shared<TCheckServerSettings>(nullptr, "Server1");
-    settings->Active = true;
-    settings->URL = url;
-    settings->Username = user;
-    settings->Password = password;
-    settings->CheckIntevalMinutes = 5;
-    return settings;
-}
-
 double Seconds(TDateTime a, TDateTime b) { return (a - b) * 86400.0; }
 
 } // namespace

@@ -14,18 +14,6 @@ namespace {
 
 const wchar_t kFullReportText[] = L"12:00: Physical free: 512 MB, Total free: 2048 MB.";
 
-std::shared_ptr<TCheckServerSettings> ServerSettings(const std::wstring& url, const std::wstring& user = L"",
-                                                     const std::wstring& password = L"")
-{
-    auto settings = std::make_shared<TCheckServerSettings>(nullptr, "Server1");
-    settings->Active = true;
-    settings->URL = url;
-    settings->Username = user;
-    settings->Password = password;
-    settings->CheckIntevalMinutes = 5;
-    return settings;
-}
-
 std::string TrapHits() { return RetrieveURL(TTestServers::Get().Http(L"/trap-hits"), nullptr).value_or("?"); }
 
 } // namespace

@@ -6,20 +6,6 @@
 #include <memory>
 #include <string>
 
-namespace {
-
-std::shared_ptr<TCheckSiteSettings> SiteSettings(const std::wstring& url, const std::wstring& code)
-{
-    auto settings = std::make_shared<TCheckSiteSettings>(nullptr, "Site1");
-    settings->Active = true;
-    settings->URL = url;
-    settings->CodeToCheck = code;
-    settings->CheckIntevalMinutes = 5;
-    return settings;
-}
-
-} // namespace
-
 TEST(SiteCode, ExactCaseSensitiveMatchOfTheAnsiText)
 {
     struct Case {

@@ -3,6 +3,7 @@
 
 #include "InterfaceObjects.h"
 #include "Strings.h"
+#include "UCheckSettings.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -77,6 +78,30 @@ private:
     }
     std::map<std::string, int> ports_;
 };
+
+// Settings objects of active items, as the settings file would give them.
+inline std::shared_ptr<TCheckSiteSettings> SiteSettings(const std::wstring& url, const std::wstring& code,
+                                                        int interval = 5)
+{
+    auto settings = std::make_shared<TCheckSiteSettings>(nullptr, "Site");
+    settings->Active = true;
+    settings->URL = url;
+    settings->CodeToCheck = code;
+    settings->CheckIntevalMinutes = interval;
+    return settings;
+}
+
+inline std::shared_ptr<TCheckServerSettings> ServerSettings(const std::wstring& url, const std::wstring& user = L"",
+                                                            const std::wstring& password = L"")
+{
+    auto settings = std::make_shared<TCheckServerSettings>(nullptr, "Server");
+    settings->Active = true;
+    settings->URL = url;
+    settings->Username = user;
+    settings->Password = password;
+    settings->CheckIntevalMinutes = 5;
+    return settings;
+}
 
 // A clock that tests set by hand.
 class TTestClock {
