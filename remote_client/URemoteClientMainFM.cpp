@@ -6,6 +6,9 @@
 #include "UServerStatus.h"
 #include "USettingsIO.h"
 #include "USiteStatus.h"
+#include "WinTools.h"
+
+#include "../resources/ResourceIds.h"
 
 #include <algorithm>
 #include <unordered_map>
@@ -42,6 +45,16 @@ void FillSiteRow(TListItem& row, const TCheckSiteSettings& settings)
     row.SetCaption(settings.URL);
     row.SetChecked(settings.Active);
     row.SetSubItems({std::to_wstring(settings.CheckIntevalMinutes), settings.CodeToCheck});
+}
+
+// One of the program's icons at 16 by 16 pixels; shared, so nobody frees it.
+HICON SmallIcon(int id)
+{
+    auto icon = static_cast<HICON>(
+        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, LR_SHARED));
+    if (!icon)
+        throw ELastWin32Error();
+    return icon;
 }
 
 // The settings objects in the order of the list's rows, which is the order the file keeps.
@@ -92,11 +105,12 @@ TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app)
 
 TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app, const std::vector<std::string>& args,
                                          std::wstring settingsFileName, TRemoteClientEnvironment environment)
-    : TForm(app), Clock(environment.Clock ? std::move(environment.Clock) : TClock(&Now)),
+    : TForm(app), TrayIcon(SmallIcon(IDI_PADLOCK)), Clock(environment.Clock ? std::move(environment.Clock) : TClock(&Now)),
       CheckRetrieval(environment.Retrieval), settingsFileName_(std::move(settingsFileName)),
       checkTarget_(std::make_unique<TCheckCallbackTarget>())
 {
     BuildLayout();
+    BuildTray();
     ReadStartMode(args);
     LoadSettings();
 }
@@ -174,6 +188,46 @@ void TfmRemoteClientMain::BuildLayout()
     LabelDelete.OnClick = [this] { LabelDeleteClick(); };
 }
 
+// The icon shows the program's own picture until the overall state first changes; from then on the list's.
+void TfmRemoteClientMain::BuildTray()
+{
+    TrayIconImageList.reset(::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 0));
+    if (!TrayIconImageList.get())
+        throw ELastWin32Error();
+    for (int id : {IDI_PADLOCK, IDI_PADLOCK_OK, IDI_PADLOCK_FAIL}) {
+        if (::ImageList_AddIcon(TrayIconImageList.get(), SmallIcon(id)) < 0)
+            throw ELastWin32Error();
+    }
+    TrayIcon.OnClick = [this] { TrayIconClick(); };
+    TrayIcon.OnDblClick = [this] { TrayIconClick(); };
+    TrayIcon.OnError = [this](const std::exception_ptr& error) { Application().HandleException(error); };
+
+    // Where the window system offers no extra caption-bar button, a small one stands at the end of the tab row,
+    // and the system menu has the same command.
+    HWND button = sbHideToTray.Handle();
+    ::SetWindowLongPtrW(button, GWL_STYLE, ::GetWindowLongPtrW(button, GWL_STYLE) | BS_ICON);
+    ::SendMessageW(button, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(SmallIcon(IDI_PADLOCK)));
+    sbHideToTray.SetBounds(ClientSizeDesign().cx - 26, 1, 24, 21);
+    sbHideToTray.SetAnchors(akRight | akTop);
+    ::SetWindowPos(button, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    sbHideToTray.OnClick = [this] { sSkinProviderTitleButtons0MouseUp(); };
+    hideToTrayTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
+                                       Handle(), nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    if (hideToTrayTip_) {
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = Handle();
+        tool.uId = reinterpret_cast<UINT_PTR>(button);
+        tool.lpszText = const_cast<wchar_t*>(L"Hide to tray");
+        ::SendMessageW(hideToTrayTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+    if (HMENU menu = ::GetSystemMenu(Handle(), FALSE)) {
+        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu, MF_STRING, kHideToTrayCommand, L"Hide to tray");
+    }
+}
+
 // The start mode takes effect when messages are next handled, not here: the message is posted.
 void TfmRemoteClientMain::ReadStartMode(const std::vector<std::string>& args)
 {
@@ -235,6 +289,8 @@ void TfmRemoteClientMain::SaveSites() { SaveSiteSettings(*Store.Get(), InRowOrde
 
 void TfmRemoteClientMain::HideToTray()
 {
+    if (!TrayIcon.Visible())
+        TrayIcon.Show();
     Hide();
     UpdateTrayState();
 }
@@ -242,8 +298,14 @@ void TfmRemoteClientMain::HideToTray()
 void TfmRemoteClientMain::ShowFromTray()
 {
     Show();
+    if (TrayIcon.Visible())
+        TrayIcon.Hide();
     BringToFront();
 }
+
+void TfmRemoteClientMain::TrayIconClick() { ShowFromTray(); }
+
+void TfmRemoteClientMain::sSkinProviderTitleButtons0MouseUp() { HideToTray(); }
 
 void TfmRemoteClientMain::ClearStatusRows()
 {
@@ -371,11 +433,22 @@ void TfmRemoteClientMain::UpdateTrayState()
         rows.push_back(view != rowViews_.end() ? view->second.Tray : TTrayRow{});
     }
     TTrayState state = ComputeTrayState(rows);
-    if (state.Text != trayHint_)
-        trayHint_ = state.Text;
-    if (state.Index != trayIndex_)
-        trayIndex_ = state.Index;
+    if (state.Text != TrayIcon.Hint())
+        TrayIcon.SetHint(state.Text);
+    if (state.Index == trayIndex_)
+        return;
+    TTrayAnnouncement announcement = AnnounceTrayChange(trayIndex_, state.Index);
+    trayIndex_ = state.Index;
+    UniqueIcon picture(::ImageList_GetIcon(TrayIconImageList.get(), trayIndex_, ILD_NORMAL));
+    if (picture.get()) {
+        TrayIcon.SetIcon(picture.get());
+        trayPicture_ = std::move(picture);
+    }
+    if (announcement.Show)
+        AnnounceTrayState(state.Text, announcement.Seconds, announcement.Kind);
 }
+
+void TfmRemoteClientMain::AnnounceTrayState(const std::wstring&, int, int) {}
 
 void TfmRemoteClientMain::UpdateStatusButtons()
 {
@@ -487,6 +560,12 @@ LRESULT TfmRemoteClientMain::WindowProc(UINT message, WPARAM wParam, LPARAM lPar
 {
     switch (message) {
     case WM_DESTROY: destroying_ = true; break;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == kHideToTrayCommand) {
+            sSkinProviderTitleButtons0MouseUp();
+            return 0;
+        }
+        break;
     case kHideToTrayMessage: HideToTray(); return 0;
     case kShowFromTrayMessage: ShowFromTray(); return 0;
     default: break;

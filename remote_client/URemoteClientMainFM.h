@@ -10,7 +10,10 @@
 #include "StdCtrls.h"
 #include "UCheckSettings.h"
 #include "UStatusRows.h"
+#include "UTrayIcon.h"
 #include "UUtils.h"
+
+#include <commctrl.h>
 
 #include <wrl/client.h>
 
@@ -26,6 +29,11 @@ inline const wchar_t kRemoteClientCaption[] = L"Dravex Mendrel Remote Client";
 // The window's own messages; their numbers are part of the program's interface (the tray posts them).
 inline constexpr UINT kHideToTrayMessage = WM_USER + 1;
 inline constexpr UINT kShowFromTrayMessage = WM_USER + 2;
+// The item "Hide to tray" of the window's system menu.
+inline constexpr UINT kHideToTrayCommand = 0x0010;
+
+inline void DestroyImageList(HIMAGELIST list) { ::ImageList_Destroy(list); }
+using UniqueImageList = Unique<HIMAGELIST, &DestroyImageList>;
 
 // Settings.xml in the client's folder below the user's roaming application-data folder.
 std::wstring GetSettingsFileName();
@@ -69,8 +77,11 @@ public:
     std::shared_ptr<TCheckStatus> StatusOfRow(const TListItem& row) const;
 
     // The overall state as the tray shows it: tooltip and picture index.
-    const std::wstring& TrayHint() const { return trayHint_; }
+    const std::wstring& TrayHint() const { return TrayIcon.Hint(); }
     int TrayIconIndex() const { return trayIndex_; }
+    void TrayIconClick();
+    // The button beside the tabs and the system menu's item: to the tray.
+    void sSkinProviderTitleButtons0MouseUp();
 
     void CheckTimerTimer();
     void bbConnectClick();
@@ -110,6 +121,12 @@ public:
     TLinkLabel LabelSiteEdit{tsSites, L"&Edit"};
     TLinkLabel LabelDelete{tsSites, L"&Delete"};
 
+    // Beside the tabs, where the window has no caption-bar button of its own.
+    TButton sbHideToTray{*this, L"Hide to tray"};
+    // The padlock alone, with a green check mark, with a red stop mark.
+    UniqueImageList TrayIconImageList;
+    TTrayIcon TrayIcon;
+
     std::vector<std::shared_ptr<TObject>> StatusObjectList;
     std::vector<std::shared_ptr<TCheckServerSettings>> ServerSettingsList;
     std::vector<std::shared_ptr<TCheckSiteSettings>> SiteSettingsList;
@@ -123,6 +140,9 @@ protected:
 
 private:
     void BuildLayout();
+    void BuildTray();
+    // The pop-up that announces a new overall state.
+    void AnnounceTrayState(const std::wstring& text, int seconds, int kind);
     void ReadStartMode(const std::vector<std::string>& args);
     void ClearStatusRows();
     void WriteStatusRow(TListItem& row, const wchar_t* type, TCheckStatus& status);
@@ -134,8 +154,10 @@ private:
     std::unique_ptr<TCheckCallbackTarget> checkTarget_;
     // What each status row shows, keyed by its status object.
     std::unordered_map<const TObject*, TStatusRowView> rowViews_;
-    std::wstring trayHint_;
     int trayIndex_ = 0;
+    // The picture of TrayIconImageList that the icon shows once its index has changed.
+    UniqueIcon trayPicture_;
+    HWND hideToTrayTip_ = nullptr;
     bool destroying_ = false;
 };
 

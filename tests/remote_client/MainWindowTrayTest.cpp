@@ -1,0 +1,114 @@
+// The main window and its notification-area icon: going to the tray and coming back, and the overall state
+// that the icon, its tooltip and the pop-ups show.
+#include "MainWindowSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class MainWindowTray : public MainWindowTest {
+protected:
+    // Whether the shell holds the window's icon: changing nothing on an icon that it does not hold fails.
+    bool ShellHoldsIcon() const
+    {
+        NOTIFYICONDATAW data{};
+        data.cbSize = sizeof data;
+        data.hWnd = window->TrayIcon.Handle();
+        data.uID = TTrayIcon::kIconId;
+        return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+    }
+    // What the shell sends when the user clicks the icon.
+    void IconEvent(UINT event)
+    {
+        ::SendMessageW(window->TrayIcon.Handle(), TTrayIcon::kCallbackMessage, MAKEWPARAM(100, 100),
+                       MAKELPARAM(event, TTrayIcon::kIconId));
+        session.ProcessPending();
+    }
+    bool InTray() const
+    {
+        return !gui::IsShown(window->Handle()) && window->TrayIcon.Visible() && ShellHoldsIcon();
+    }
+    bool OnDesktop() const
+    {
+        return gui::IsShown(window->Handle()) && !window->TrayIcon.Visible() && !ShellHoldsIcon() &&
+               ::GetForegroundWindow() == window->Handle();
+    }
+};
+
+TEST_F(MainWindowTray, StartWithHideTrueStaysInTheTrayUntilTheIconIsClicked)
+{
+    Open({kTestProgram, "Hide", "True"});
+    EXPECT_TRUE(InTray());
+    EXPECT_FALSE(app.ShowMainForm());
+    session.ProcessPending();
+    EXPECT_TRUE(InTray());
+
+    IconEvent(WM_LBUTTONUP);
+    EXPECT_TRUE(OnDesktop());
+}
+
+TEST_F(MainWindowTray, UsualStartShowsTheWindowAndNoIcon)
+{
+    Open();
+    session.ProcessPending();
+    EXPECT_TRUE(gui::IsShown(window->Handle()));
+    EXPECT_FALSE(window->TrayIcon.Visible());
+    EXPECT_FALSE(ShellHoldsIcon());
+    EXPECT_EQ(window->TrayIconIndex(), 0);
+    EXPECT_EQ(window->TrayHint(), L"");
+}
+
+TEST_F(MainWindowTray, ToTheTrayAndBack)
+{
+    Open();
+    session.ProcessPending();
+    HMENU menu = ::GetSystemMenu(window->Handle(), FALSE);
+    wchar_t item[64] = {};
+    ::GetMenuStringW(menu, kHideToTrayCommand, item, 64, MF_BYCOMMAND);
+    EXPECT_STREQ(item, L"Hide to tray");
+
+    struct Way {
+        const char* what;
+        std::function<void()> hide;
+        UINT iconEvent;
+    };
+    const Way ways[] = {
+        {"the button beside the tabs, then a click", [&] { session.Click(window->sbHideToTray.Handle()); },
+         WM_LBUTTONUP},
+        {"the system menu, then a double click",
+         [&] { ::SendMessageW(window->Handle(), WM_SYSCOMMAND, kHideToTrayCommand, 0); }, WM_LBUTTONDBLCLK},
+        {"the private message, then the keyboard",
+         [&] { ::SendMessageW(window->Handle(), kHideToTrayMessage, 0, 0); }, NIN_KEYSELECT},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.what);
+        way.hide();
+        EXPECT_TRUE(InTray());
+        // An empty status list: the emblem alone and no tooltip.
+        EXPECT_EQ(window->TrayIconIndex(), 0);
+        EXPECT_EQ(window->TrayHint(), L"");
+        IconEvent(way.iconEvent);
+        EXPECT_TRUE(OnDesktop());
+    }
+    // The button sits in the tab row, at the right end of the window.
+    RECT button = gui::RectInParent(window->sbHideToTray.Handle());
+    EXPECT_EQ(::GetParent(window->sbHideToTray.Handle()), window->Handle());
+    EXPECT_EQ(gui::ClientSize(window->Handle()).cx - button.right, 2);
+    EXPECT_LT(button.bottom, 26);
+}
+
+TEST_F(MainWindowTray, ScreenshotOfTheWindowWithItsTrayButton)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 10, "", ""}, {"Item2", s.Refused(), true, 10, "", ""}},
+                              {{"Item3", s.Http(L"/page"), true, 10, "Welcome"}}));
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+    window->BringToFront();
+    session.PumpFor(50);
+    gui::SaveScreenshot(window->Handle(), L"remote-main-status-with-tray-button");
+    EXPECT_EQ(window->TrayIconIndex(), 2);
+    EXPECT_EQ(window->TrayHint(), s.Refused() + L": Check failed\r\n");
+}
+
+} // namespace
