@@ -1,9 +1,64 @@
 #include "URemoteClientMainFM.h"
 
+#include "Exceptions.h"
 #include "LiteTools.h"
 #include "SpecialFolders.h"
+#include "UServerStatus.h"
+#include "USettingsIO.h"
+#include "USiteStatus.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
+
+constexpr const char* kUnit = "URemoteClientMainFM";
+const wchar_t kServerType[] = L"Server";
+const wchar_t kSiteType[] = L"Site";
+
+// Repainting of a list stays suspended for the life of this object, also when an error passes.
+class TListUpdate {
+public:
+    explicit TListUpdate(TListView& list) : list_(list) { list_.BeginUpdate(); }
+    ~TListUpdate() { list_.EndUpdate(); }
+    TListUpdate(const TListUpdate&) = delete;
+    TListUpdate& operator=(const TListUpdate&) = delete;
+
+private:
+    TListView& list_;
+};
+
+void FillServerRow(TListItem& row, const TCheckServerSettings& settings)
+{
+    row.SetCaption(settings.URL);
+    row.SetChecked(settings.Active);
+    row.SetSubItems({std::to_wstring(settings.CheckIntevalMinutes), settings.Username, settings.Password});
+}
+
+void FillSiteRow(TListItem& row, const TCheckSiteSettings& settings)
+{
+    row.SetCaption(settings.URL);
+    row.SetChecked(settings.Active);
+    row.SetSubItems({std::to_wstring(settings.CheckIntevalMinutes), settings.CodeToCheck});
+}
+
+// The settings objects in the order of the list's rows, which is the order the file keeps.
+template <typename T>
+std::vector<std::shared_ptr<T>> InRowOrder(TListView& list, const std::vector<std::shared_ptr<T>>& objects)
+{
+    std::unordered_map<const TObject*, std::shared_ptr<T>> byRow;
+    for (const auto& object : objects)
+        byRow.emplace(object.get(), object);
+    std::vector<std::shared_ptr<T>> ordered;
+    for (int i = 0, count = list.Count(); i < count; ++i) {
+        auto it = byRow.find(list.Item(i).Data());
+        if (it != byRow.end())
+            ordered.push_back(it->second);
+    }
+    return ordered;
+}
 
 // A page's client size in design units, for laying its controls out from its edges.
 SIZE DesignSize(const TWinControl& control)
@@ -36,18 +91,24 @@ TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app)
 }
 
 TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app, const std::vector<std::string>& args,
-                                         std::wstring settingsFileName)
-    : TForm(app), settingsFileName_(std::move(settingsFileName))
+                                         std::wstring settingsFileName, TRemoteClientEnvironment environment)
+    : TForm(app), Clock(environment.Clock ? std::move(environment.Clock) : TClock(&Now)),
+      CheckRetrieval(environment.Retrieval), settingsFileName_(std::move(settingsFileName)),
+      checkTarget_(std::make_unique<TCheckCallbackTarget>())
 {
     BuildLayout();
     ReadStartMode(args);
     LoadSettings();
 }
 
-// The window goes first, with its controls and rows; the objects that the rows showed follow.
+// The window goes first, with its controls and rows; the objects that the rows showed follow. Checks still
+// running keep their own status and settings objects and are not waited for: their callbacks are dropped.
 TfmRemoteClientMain::~TfmRemoteClientMain()
 {
+    destroying_ = true;
+    checkTarget_.reset();
     DestroyHandle();
+    rowViews_.clear();
     StatusObjectList.clear();
     ServerSettingsList.clear();
     SiteSettingsList.clear();
@@ -84,6 +145,14 @@ void TfmRemoteClientMain::BuildLayout()
     bbRefreshNow.SetAnchors(akRight | akBottom);
     bbReboot.SetAnchors(akRight | akBottom);
     bbConnect.SetEnabled(false);
+    bbConnect.OnClick = [this] { bbConnectClick(); };
+    bbDisconnect.OnClick = [this] { bbDisconnectClick(); };
+    bbRefreshNow.OnClick = [this] { bbRefreshNowClick(); };
+    bbReboot.OnClick = [this] { bbRebootClick(); };
+    lvStatus.OnCustomDrawItem = [this](TListItemDrawInfo& info) { lvStatusAdvancedCustomDrawItem(info); };
+    lvStatus.OnClick = [this] { lvStatusClick(); };
+    lvStatus.OnKeyUp = [this](WORD key) { lvStatusKeyUp(key); };
+    lvStatus.OnSelectItem = [this](TListItem item, bool selected) { lvStatusSelectItem(item, selected); };
     CheckTimer.OnTimer = [this] { CheckTimerTimer(); };
 
     SIZE servers = DesignSize(tsServers);
@@ -114,11 +183,61 @@ void TfmRemoteClientMain::ReadStartMode(const std::vector<std::string>& args)
     ::PostMessageW(Handle(), hide ? kHideToTrayMessage : kShowFromTrayMessage, 0, 0);
 }
 
-void TfmRemoteClientMain::LoadSettings() {}
+// The sites are read before the servers; a file that cannot be read or converted stops here, before the
+// status list (and so the window, which the first pumping of messages shows) comes up.
+void TfmRemoteClientMain::LoadSettings()
+{
+    Store = OpenSettingsStore(settingsFileName_);
+    LoadSites();
+    LoadServers();
+    RebuildStatusList();
+}
 
-void TfmRemoteClientMain::SaveSettings() {}
+void TfmRemoteClientMain::SaveSettings()
+{
+    SaveServers();
+    SaveSites();
+    ForceFileFolder(settingsFileName_);
+    Store->Save();
+    RebuildStatusList();
+}
 
-void TfmRemoteClientMain::HideToTray() { Hide(); }
+// The status rows go with the status objects they show, so that no row is left with an object that is freed.
+void TfmRemoteClientMain::LoadServers()
+{
+    ClearStatusRows();
+    TListUpdate update(lvServers);
+    lvServers.Clear();
+    ServerSettingsList.clear();
+    ServerSettingsList = LoadServerSettings(Store);
+    for (const auto& settings : ServerSettingsList) {
+        TListItem row = lvServers.Add(settings->URL, settings.get());
+        FillServerRow(row, *settings);
+    }
+}
+
+void TfmRemoteClientMain::LoadSites()
+{
+    ClearStatusRows();
+    TListUpdate update(lvSites);
+    lvSites.Clear();
+    SiteSettingsList.clear();
+    SiteSettingsList = LoadSiteSettings(Store);
+    for (const auto& settings : SiteSettingsList) {
+        TListItem row = lvSites.Add(settings->URL, settings.get());
+        FillSiteRow(row, *settings);
+    }
+}
+
+void TfmRemoteClientMain::SaveServers() { SaveServerSettings(*Store.Get(), InRowOrder(lvServers, ServerSettingsList)); }
+
+void TfmRemoteClientMain::SaveSites() { SaveSiteSettings(*Store.Get(), InRowOrder(lvSites, SiteSettingsList)); }
+
+void TfmRemoteClientMain::HideToTray()
+{
+    Hide();
+    UpdateTrayState();
+}
 
 void TfmRemoteClientMain::ShowFromTray()
 {
@@ -126,7 +245,231 @@ void TfmRemoteClientMain::ShowFromTray()
     BringToFront();
 }
 
-void TfmRemoteClientMain::CheckTimerTimer() {}
+void TfmRemoteClientMain::ClearStatusRows()
+{
+    lvStatus.Clear();
+    rowViews_.clear();
+    StatusObjectList.clear();
+}
+
+// Messages that wait are handled first: the start mode posted at construction, and callbacks of checks that
+// are over, which then still find their rows. Checks that still run keep their old status objects; their
+// callbacks find no row.
+void TfmRemoteClientMain::RebuildStatusList()
+{
+    Application().ProcessMessages();
+    if (destroying_ || !Handle())
+        return;
+    TListUpdate update(lvStatus);
+    ClearStatusRows();
+    for (const auto& settings : ServerSettingsList) {
+        if (settings->Active)
+            ShowServerStatus(lvStatus.Add(kServerType), settings);
+    }
+    for (const auto& settings : SiteSettingsList) {
+        if (settings->Active)
+            ShowSiteStatus(lvStatus.Add(kSiteType), settings);
+    }
+}
+
+std::shared_ptr<TCheckStatus> TfmRemoteClientMain::StatusOfRow(const TListItem& row) const
+{
+    const TObject* data = row.Data();
+    if (!data)
+        return nullptr;
+    for (const auto& object : StatusObjectList) {
+        if (object.get() == data)
+            return std::dynamic_pointer_cast<TCheckStatus>(object);
+    }
+    return nullptr;
+}
+
+bool TfmRemoteClientMain::CheckRunningOn(const TListItem& row) const
+{
+    std::shared_ptr<TCheckStatus> status = StatusOfRow(row);
+    return status && status->CheckRunning();
+}
+
+// Only while no check runs on the status: the worker writes the record until its callback.
+void TfmRemoteClientMain::WriteStatusRow(TListItem& row, const wchar_t* type, TCheckStatus& status)
+{
+    TStatusRowView view = ViewOfStatus(type, status, UserTimeSeparator());
+    if (row.Caption() != view.Type)
+        row.SetCaption(view.Type);
+    row.SetSubItems(view.SubItems);
+    rowViews_[row.Data()] = std::move(view);
+}
+
+void TfmRemoteClientMain::ShowServerStatus(TListItem row, const std::shared_ptr<TCheckServerSettings>& settings)
+{
+    std::shared_ptr<TCheckStatus> status = StatusOfRow(row);
+    if (!status) {
+        Assert(settings != nullptr, "A new status row needs its settings", kUnit, __LINE__);
+        auto created = std::make_shared<TCheckServerStatus>(settings, Clock);
+        created->Retrieval = CheckRetrieval;
+        StatusObjectList.push_back(created);
+        row.SetData(created.get());
+        status = created;
+    } else {
+        auto* server = dynamic_cast<TCheckServerStatus*>(status.get());
+        Assert(server && (!settings || server->Settings == settings), "The row shows other settings", kUnit,
+               __LINE__);
+    }
+    WriteStatusRow(row, kServerType, *status);
+    TCheckStatusAsync::Start(*checkTarget_, static_cast<TObject*>(status.get()), status,
+                             [this](TStatusRow done, ICheckStatus* check) { ServerCheckDone(done, check); });
+}
+
+void TfmRemoteClientMain::ShowSiteStatus(TListItem row, const std::shared_ptr<TCheckSiteSettings>& settings)
+{
+    std::shared_ptr<TCheckStatus> status = StatusOfRow(row);
+    if (!status) {
+        Assert(settings != nullptr, "A new status row needs its settings", kUnit, __LINE__);
+        auto created = std::make_shared<TCheckSiteStatus>(settings, Clock);
+        created->Retrieval = CheckRetrieval;
+        StatusObjectList.push_back(created);
+        row.SetData(created.get());
+        status = created;
+    } else {
+        auto* site = dynamic_cast<TCheckSiteStatus*>(status.get());
+        Assert(site && (!settings || site->Settings == settings), "The row shows other settings", kUnit, __LINE__);
+    }
+    WriteStatusRow(row, kSiteType, *status);
+    TCheckStatusAsync::Start(*checkTarget_, static_cast<TObject*>(status.get()), status,
+                             [this](TStatusRow done, ICheckStatus* check) { SiteCheckDone(done, check); });
+}
+
+void TfmRemoteClientMain::StartCheck(TListItem row)
+{
+    std::shared_ptr<TCheckStatus> status = StatusOfRow(row);
+    if (auto* server = dynamic_cast<TCheckServerStatus*>(status.get()))
+        ShowServerStatus(row, server->Settings);
+    else if (auto* site = dynamic_cast<TCheckSiteStatus*>(status.get()))
+        ShowSiteStatus(row, site->Settings);
+}
+
+// The row is looked up again: a rebuild may have removed it while the check ran.
+void TfmRemoteClientMain::CheckDone(TStatusRow row, const wchar_t* type)
+{
+    TListItem item = lvStatus.FindData(static_cast<const TObject*>(row));
+    if (item) {
+        if (std::shared_ptr<TCheckStatus> status = StatusOfRow(item))
+            WriteStatusRow(item, type, *status);
+    }
+    UpdateTrayState();
+}
+
+void TfmRemoteClientMain::ServerCheckDone(TStatusRow row, ICheckStatus*) { CheckDone(row, kServerType); }
+
+void TfmRemoteClientMain::SiteCheckDone(TStatusRow row, ICheckStatus*) { CheckDone(row, kSiteType); }
+
+void TfmRemoteClientMain::UpdateTrayState()
+{
+    std::vector<TTrayRow> rows;
+    for (int i = 0, count = lvStatus.Count(); i < count; ++i) {
+        auto view = rowViews_.find(lvStatus.Item(i).Data());
+        rows.push_back(view != rowViews_.end() ? view->second.Tray : TTrayRow{});
+    }
+    TTrayState state = ComputeTrayState(rows);
+    if (state.Text != trayHint_)
+        trayHint_ = state.Text;
+    if (state.Index != trayIndex_)
+        trayIndex_ = state.Index;
+}
+
+void TfmRemoteClientMain::UpdateStatusButtons()
+{
+    TListItem selected = lvStatus.SelectedItem();
+    bool server = false;
+    if (selected) {
+        ComPtr<IUnknown> object = GetObjectInterface(selected.Data());
+        ComPtr<ICheckServerStatus> check;
+        server = object && SUCCEEDED(object->QueryInterface(IID_ICheckServerStatus, &check));
+    }
+    TStatusButtons buttons = StatusButtonStates(static_cast<bool>(selected), server);
+    bbRefreshNow.SetEnabled(buttons.RefreshNow);
+    bbReboot.SetEnabled(buttons.Reboot);
+}
+
+// Rows whose check has not called back yet are left for a later tick; their next check time is still the
+// old one.
+void TfmRemoteClientMain::CheckTimerTimer()
+{
+    std::vector<TListItem> rows;
+    for (int i = 0, count = lvStatus.Count(); i < count; ++i)
+        rows.push_back(lvStatus.Item(i));
+    TDateTime now = Clock();
+    bool started = false;
+    for (TListItem& row : rows) {
+        std::shared_ptr<TCheckStatus> status = StatusOfRow(row);
+        if (!status || status->CheckRunning())
+            continue;
+        ICheckStatus* check = status->CheckStatus();
+        if (IsCheckDue(check->GetActive(), now, check->GetNextCheckTime())) {
+            StartCheck(row);
+            started = true;
+        }
+    }
+    if (started)
+        UpdateTrayState();
+}
+
+void TfmRemoteClientMain::bbConnectClick()
+{
+    CheckTimer.SetEnabled(true);
+    bbConnect.SetEnabled(false);
+    bbDisconnect.SetEnabled(true);
+}
+
+void TfmRemoteClientMain::bbDisconnectClick()
+{
+    CheckTimer.SetEnabled(false);
+    bbConnect.SetEnabled(true);
+    bbDisconnect.SetEnabled(false);
+}
+
+void TfmRemoteClientMain::bbRefreshNowClick()
+{
+    for (TListItem& row : lvStatus.SelectedItems()) {
+        if (!CheckRunningOn(row))
+            StartCheck(row);
+    }
+}
+
+// The reboot order blocks until its request is over; only the Status column shows its outcome.
+void TfmRemoteClientMain::bbRebootClick()
+{
+    for (TListItem& row : lvStatus.SelectedItems()) {
+        ComPtr<IUnknown> object = GetObjectInterface(row.Data());
+        ComPtr<ICheckServerStatus> server;
+        if (!object || FAILED(object->QueryInterface(IID_ICheckServerStatus, &server)) || CheckRunningOn(row))
+            continue;
+        server->Reboot();
+        std::shared_ptr<TCheckStatus> status = StatusOfRow(row);
+        if (!status)
+            continue;
+        std::vector<std::wstring> subItems = row.SubItems();
+        subItems.resize(std::max<size_t>(subItems.size(), 2));
+        subItems[1] = status->StatusText;
+        row.SetSubItems(subItems);
+        auto view = rowViews_.find(row.Data());
+        if (view != rowViews_.end())
+            view->second.SubItems = subItems;
+    }
+}
+
+void TfmRemoteClientMain::lvStatusAdvancedCustomDrawItem(TListItemDrawInfo& info)
+{
+    auto view = rowViews_.find(lvStatus.Item(info.Index).Data());
+    if (view != rowViews_.end())
+        info.Background = StatusRowColor(info.Selected, info.Focused, info.Hot, view->second.Tray);
+}
+
+void TfmRemoteClientMain::lvStatusClick() { UpdateStatusButtons(); }
+
+void TfmRemoteClientMain::lvStatusKeyUp(WORD) { UpdateStatusButtons(); }
+
+void TfmRemoteClientMain::lvStatusSelectItem(TListItem, bool) { UpdateStatusButtons(); }
 
 void TfmRemoteClientMain::LabelServerAddClick() {}
 
@@ -143,10 +486,12 @@ void TfmRemoteClientMain::LabelDeleteClick() {}
 LRESULT TfmRemoteClientMain::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_DESTROY: destroying_ = true; break;
     case kHideToTrayMessage: HideToTray(); return 0;
     case kShowFromTrayMessage: ShowFromTray(); return 0;
-    default: return TForm::WindowProc(message, wParam, lParam);
+    default: break;
     }
+    return TForm::WindowProc(message, wParam, lParam);
 }
 
 int RunRemoteClient(TApplication& app, const std::vector<std::string>& args,

@@ -9,12 +9,15 @@
 #include "Forms.h"
 #include "StdCtrls.h"
 #include "UCheckSettings.h"
+#include "UStatusRows.h"
+#include "UUtils.h"
 
 #include <wrl/client.h>
 
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 inline const wchar_t kRemoteClientTitle[] = L"Mendrel Remote Client";
@@ -27,21 +30,57 @@ inline constexpr UINT kShowFromTrayMessage = WM_USER + 2;
 // Settings.xml in the client's folder below the user's roaming application-data folder.
 std::wstring GetSettingsFileName();
 
+// What the window's checks go by: the local time of the scheduler and the status objects (the system's when
+// empty), and the bounds of every retrieval.
+struct TRemoteClientEnvironment {
+    TClock Clock;
+    TRetrieveOptions Retrieval;
+};
+
 class TfmRemoteClientMain : public TForm {
 public:
     // The program's window: the process's command line and GetSettingsFileName().
     explicit TfmRemoteClientMain(TApplication& app);
     // args as ParamList gives them (argument 0 the program); settingsFileName the file to load and save.
-    TfmRemoteClientMain(TApplication& app, const std::vector<std::string>& args, std::wstring settingsFileName);
+    TfmRemoteClientMain(TApplication& app, const std::vector<std::string>& args, std::wstring settingsFileName,
+                        TRemoteClientEnvironment environment = {});
     ~TfmRemoteClientMain() override;
 
     const std::wstring& SettingsFileName() const { return settingsFileName_; }
     void LoadSettings();
     void SaveSettings();
+    void LoadServers();
+    void LoadSites();
+    void SaveServers();
+    void SaveSites();
     void HideToTray();
     void ShowFromTray();
 
+    // The status list: one row per active item, each with a status object of its own.
+    void RebuildStatusList();
+    void ShowServerStatus(TListItem row, const std::shared_ptr<TCheckServerSettings>& settings);
+    void ShowSiteStatus(TListItem row, const std::shared_ptr<TCheckSiteSettings>& settings);
+    void StartCheck(TListItem row);
+    void ServerCheckDone(TStatusRow row, ICheckStatus* status);
+    void SiteCheckDone(TStatusRow row, ICheckStatus* status);
+    void UpdateStatusButtons();
+    void UpdateTrayState();
+    // The status object behind a status row, or null.
+    std::shared_ptr<TCheckStatus> StatusOfRow(const TListItem& row) const;
+
+    // The overall state as the tray shows it: tooltip and picture index.
+    const std::wstring& TrayHint() const { return trayHint_; }
+    int TrayIconIndex() const { return trayIndex_; }
+
     void CheckTimerTimer();
+    void bbConnectClick();
+    void bbDisconnectClick();
+    void bbRefreshNowClick();
+    void bbRebootClick();
+    void lvStatusAdvancedCustomDrawItem(TListItemDrawInfo& info);
+    void lvStatusClick();
+    void lvStatusKeyUp(WORD key);
+    void lvStatusSelectItem(TListItem item, bool selected);
     void LabelServerAddClick();
     void LabelServerEditClick();
     void LabelServerDeleteClick();
@@ -75,6 +114,9 @@ public:
     std::vector<std::shared_ptr<TCheckServerSettings>> ServerSettingsList;
     std::vector<std::shared_ptr<TCheckSiteSettings>> SiteSettingsList;
     Microsoft::WRL::ComPtr<IXMLOptions> Store;
+    TClock Clock;
+    // Given to every status object that a rebuild makes.
+    TRetrieveOptions CheckRetrieval;
 
 protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -82,8 +124,19 @@ protected:
 private:
     void BuildLayout();
     void ReadStartMode(const std::vector<std::string>& args);
+    void ClearStatusRows();
+    void WriteStatusRow(TListItem& row, const wchar_t* type, TCheckStatus& status);
+    void CheckDone(TStatusRow row, const wchar_t* type);
+    bool CheckRunningOn(const TListItem& row) const;
 
     std::wstring settingsFileName_;
+    // Revoked first when the window goes: a check that calls back later finds nobody.
+    std::unique_ptr<TCheckCallbackTarget> checkTarget_;
+    // What each status row shows, keyed by its status object.
+    std::unordered_map<const TObject*, TStatusRowView> rowViews_;
+    std::wstring trayHint_;
+    int trayIndex_ = 0;
+    bool destroying_ = false;
 };
 
 // The program from the application's set-up to the end of its message loop. A failure while the window is

@@ -1,7 +1,9 @@
 // The program as a process: its command line decides whether its window shows, and a failed start shows
 // its message in a box and ends with a non-zero exit code before any window.
 #include "GuiHarness.h"
+#include "MainWindowSupport.h"
 
+#include "SpecialFolders.h"
 #include "Unique.h"
 
 #include <gtest/gtest.h>
@@ -118,6 +120,71 @@ TEST(RemoteClientProgram, HideWordDecidesWhetherTheWindowShows)
         ::PostMessageW(window, WM_CLOSE, 0, 0);
         EXPECT_EQ(program.WaitForExit(), 0u);
     }
+}
+
+// The user's settings folder as the program finds it, moved aside for the test and put back afterwards.
+class TUserSettingsGuard {
+public:
+    TUserSettingsGuard() : folder_(GetAppDataFolder() + L"MendrelRemoteClient"), backup_(folder_ + L".test-backup")
+    {
+        TTestFolder::RemoveTree(backup_);
+        if (FileExists(folder_))
+            ::MoveFileW(folder_.c_str(), backup_.c_str());
+    }
+    ~TUserSettingsGuard()
+    {
+        TTestFolder::RemoveTree(folder_);
+        if (FileExists(backup_))
+            ::MoveFileW(backup_.c_str(), folder_.c_str());
+    }
+    TUserSettingsGuard(const TUserSettingsGuard&) = delete;
+    TUserSettingsGuard& operator=(const TUserSettingsGuard&) = delete;
+
+    void Write(const std::string& content) const
+    {
+        ::CreateDirectoryW(folder_.c_str(), nullptr);
+        std::wstring file = folder_ + L"\\Settings.xml";
+        HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        ::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        ::CloseHandle(h);
+    }
+
+private:
+    std::wstring folder_;
+    std::wstring backup_;
+};
+
+TEST(RemoteClientProgram, ClosingWithChecksHangingEndsTheProgramAtOnce)
+{
+    TUserSettingsGuard settings;
+    std::vector<TServerItem> servers;
+    for (int i = 0; i < 30; ++i)
+        servers.push_back({"Item" + std::to_string(i), TTestServers::Get().Hang(), true, 10, "", ""});
+    settings.Write(SettingsXml(servers, {{"Item30", TTestServers::Get().Hang(L"/page"), true, 10, "Welcome"}}));
+
+    TProgram program(L"");
+    HWND window = program.WaitForWindow(nullptr, kMainCaption);
+    ASSERT_NE(window, nullptr);
+    program.WaitUntilIdle();
+    // The three lists: the servers, the sites and a status row for each of them.
+    std::vector<int> rows;
+    ::EnumChildWindows(
+        window,
+        [](HWND child, LPARAM data) -> BOOL {
+            wchar_t name[32] = {};
+            ::GetClassNameW(child, name, 32);
+            if (::lstrcmpiW(name, WC_LISTVIEWW) == 0)
+                reinterpret_cast<std::vector<int>*>(data)->push_back(gui::RowCount(child));
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&rows));
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, (std::vector<int>{1, 30, 31}));
+
+    // Each of these checks would wait a minute for its answer; the program does not wait for them.
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(program.WaitForExit(15000), 0u);
 }
 
 } // namespace

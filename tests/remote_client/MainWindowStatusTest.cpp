@@ -1,0 +1,373 @@
+// The status list against real loopback servers: what the rows show and how they are coloured, the
+// scheduler's ticks, the four buttons, and checks that outlive their rows or the window.
+#include "MainWindowSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+const wchar_t kReport[] = L"12:00: Physical free: 512 MB, Total free: 2048 MB.";
+
+class MainWindowStatus : public MainWindowTest {
+protected:
+    // The reboot orders that the http server has counted for a path below it.
+    static int RebootsOf(const std::string& base)
+    {
+        std::optional<std::string> body = RetrieveURL(TTestServers::Get().Http(L"/reboots"), nullptr);
+        if (!body)
+            return -1;
+        std::string key = "('" + base + "', ";
+        size_t at = body->find(key);
+        return at == std::string::npos ? 0 : std::atoi(body->c_str() + at + key.size());
+    }
+
+    COLORREF RowPixel(int row)
+    {
+        HWND list = window->lvStatus.Handle();
+        RECT item{};
+        item.left = LVIR_LABEL;
+        ::SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+        HDC dc = ::GetDC(list);
+        COLORREF pixel = ::GetPixel(dc, item.right - 3, (item.top + item.bottom) / 2);
+        ::ReleaseDC(list, dc);
+        return pixel;
+    }
+    void Repaint()
+    {
+        ::InvalidateRect(window->lvStatus.Handle(), nullptr, TRUE);
+        ::UpdateWindow(window->lvStatus.Handle());
+        session.PumpFor(50);
+    }
+    void Select(int row)
+    {
+        for (int i = 0; i < window->lvStatus.Count(); ++i)
+            window->lvStatus.Item(i).SetSelected(i == row);
+    }
+    bool Enabled(TButton& button) const { return gui::IsEnabled(button.Handle()); }
+};
+
+TEST_F(MainWindowStatus, RowsShowTheOutcomeOfEachCheck)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 10, "", ""},
+                               {"Item2", s.Refused(), true, 5, "", ""},
+                               {"Item3", s.Http(L"/ok/sub"), false, 10, "", ""}},
+                              {{"Item4", s.Http(L"/page"), true, 10, "Welcome"},
+                               {"Item5", s.Http(L"/page"), true, 1, "Farewell"}}));
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+
+    std::wstring now = ShortTime(clock.Now());
+    std::wstring never = ShortTime(0);
+    EXPECT_EQ(Rows(window->lvStatus.Handle()),
+              (std::vector<std::vector<std::wstring>>{
+                  {L"Server", s.Http(L"/ok"), kReport, now, now, ShortTime(AddMinutes(clock.Now(), 10)), L"   0: 0"},
+                  {L"Server", s.Refused(), L"Failed to connect", now, never, ShortTime(AddMinutes(clock.Now(), 5)),
+                   L"   0: 0"},
+                  {L"Site", s.Http(L"/page"), L"Code found", now, now, ShortTime(AddMinutes(clock.Now(), 10)),
+                   L"   0: 0"},
+                  {L"Site", s.Http(L"/page"), L"Code not found", now, never, ShortTime(AddMinutes(clock.Now(), 1)),
+                   L"   0: 0"}}));
+}
+
+TEST_F(MainWindowStatus, RowsAreGreenWhenTheirCheckPassedAndRedWhenItFailed)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 10, "", ""},
+                               {"Item2", s.Refused(), true, 10, "", ""},
+                               {"Item3", s.Http(L"/html"), true, 10, "", ""}},
+                              {{"Item4", s.Http(L"/page"), true, 10, "Welcome"},
+                               {"Item5", s.Http(L"/page"), true, 10, "Farewell"}}));
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+    window->BringToFront();
+    Repaint();
+
+    struct Case {
+        int row;
+        const wchar_t* status;
+        COLORREF colour;
+    };
+    const Case cases[] = {{0, kReport, RGB(0, 255, 0)},
+                          {1, L"Failed to connect", RGB(255, 0, 0)},
+                          {2, L"Bad response", RGB(255, 0, 0)},
+                          {3, L"Code found", RGB(0, 255, 0)},
+                          {4, L"Code not found", RGB(255, 0, 0)}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << c.row);
+        EXPECT_EQ(StatusRow(c.row)[2], c.status);
+        EXPECT_EQ(RowPixel(c.row), c.colour);
+    }
+    gui::SaveScreenshot(window->Handle(), L"remote-main-status-colours");
+
+    // A selected row is not painted in the colour of its outcome.
+    Select(1);
+    Repaint();
+    gui::SaveScreenshot(window->Handle(), L"remote-main-status-selected");
+    EXPECT_NE(RowPixel(1), RGB(255, 0, 0));
+    EXPECT_EQ(RowPixel(0), RGB(0, 255, 0));
+}
+
+TEST_F(MainWindowStatus, TimerTicksCheckDueItemsAndFailuresAddUpDowntime)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Refused(), true, 1, "", ""}, {"Item2", s.Http(L"/ok"), true, 0, "", ""}},
+                              {}));
+    const TDateTime start = clock.Now();
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_EQ(StatusRow(0)[5], ShortTime(AddMinutes(start, 1)));
+
+    // Nothing is due yet but the item checked every 0 minutes.
+    window->CheckTimerTimer();
+    EXPECT_FALSE(window->StatusOfRow(window->lvStatus.Item(0))->CheckRunning());
+    EXPECT_TRUE(window->StatusOfRow(window->lvStatus.Item(1))->CheckRunning());
+    ASSERT_TRUE(WaitForChecks());
+
+    // Seventy-five minutes later the failing server is due; its check is charged the whole span.
+    clock.Set(AddMinutes(start, 75));
+    window->CheckTimerTimer();
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_EQ(StatusRow(0), (std::vector<std::wstring>{L"Server", s.Refused(), L"Failed to connect",
+                                                       ShortTime(clock.Now()), ShortTime(0),
+                                                       ShortTime(AddMinutes(clock.Now(), 1)), L"   1:15"}));
+    EXPECT_EQ(StatusRow(1)[3], ShortTime(clock.Now()));
+    EXPECT_EQ(StatusRow(1)[6], L"   0: 0");
+
+    clock.Set(AddMinutes(start, 75 + 545));
+    window->CheckTimerTimer();
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_EQ(StatusRow(0)[6], L"  10:20");
+}
+
+TEST_F(MainWindowStatus, RowsWhoseCheckHasNotCalledBackAreLeftAlone)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Hang(), true, 0, "", ""}}, {}));
+    Open();
+    TListItem row = window->lvStatus.Item(0);
+    std::shared_ptr<TCheckStatus> status = window->StatusOfRow(row);
+    ASSERT_TRUE(status->CheckRunning());
+    Select(0);
+    clock.Set(AddMinutes(clock.Now(), 30));
+
+    window->CheckTimerTimer();
+    session.Click(window->bbRefreshNow.Handle());
+    session.Click(window->bbReboot.Handle());
+    EXPECT_TRUE(session.ShownBoxes().empty());
+    EXPECT_EQ(StatusRow(0)[2], L"Initial state");
+
+    // Once the check has called back, the row is due again at the next tick.
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_EQ(StatusRow(0)[2], L"Failed to connect");
+    EXPECT_EQ(window->StatusOfRow(row), status);
+    window->CheckTimerTimer();
+    EXPECT_TRUE(status->CheckRunning());
+}
+
+TEST_F(MainWindowStatus, ButtonsFollowTheSelection)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Refused(), true, 10, "", ""}}, {{"Item2", s.Refused(), true, 10, "x"}}));
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_FALSE(Enabled(window->bbConnect));
+    EXPECT_TRUE(Enabled(window->bbDisconnect));
+    EXPECT_TRUE(Enabled(window->bbRefreshNow));
+    EXPECT_TRUE(Enabled(window->bbReboot));
+
+    // With nothing selected the two buttons do nothing.
+    session.Click(window->bbRefreshNow.Handle());
+    session.Click(window->bbReboot.Handle());
+    EXPECT_TRUE(ChecksDone());
+    EXPECT_EQ(StatusRow(0)[2], L"Failed to connect");
+
+    struct Case {
+        int selected;
+        bool refresh;
+        bool reboot;
+    };
+    const Case cases[] = {{1, true, false}, {0, true, true}, {-1, false, false}, {1, true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "selected row " << c.selected);
+        Select(c.selected);
+        EXPECT_EQ(Enabled(window->bbRefreshNow), c.refresh);
+        EXPECT_EQ(Enabled(window->bbReboot), c.reboot);
+    }
+
+    // A click on a row with the mouse does the same.
+    RECT item{};
+    item.left = LVIR_BOUNDS;
+    ::SendMessageW(window->lvStatus.Handle(), LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&item));
+    window->BringToFront();
+    session.MouseClickAt(window->lvStatus.Handle(), {item.left + 20, (item.top + item.bottom) / 2});
+    EXPECT_EQ(gui::SelectedRows(window->lvStatus.Handle()), (std::vector<int>{0}));
+    EXPECT_TRUE(Enabled(window->bbReboot));
+}
+
+TEST_F(MainWindowStatus, RefreshNowChecksTheSelectedRowAtOnce)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 60, "", ""}, {"Item2", s.Http(L"/ok"), true, 60, "", ""}},
+                              {}));
+    const TDateTime start = clock.Now();
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+    session.Click(window->bbDisconnect.Handle());
+
+    // Not due and the timer stopped: the check runs all the same, for the selected row only.
+    clock.Set(AddMinutes(start, 20));
+    Select(1);
+    session.Click(window->bbRefreshNow.Handle());
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_EQ(StatusRow(1)[3], ShortTime(clock.Now()));
+    EXPECT_EQ(StatusRow(1)[5], ShortTime(AddMinutes(clock.Now(), 60)));
+    EXPECT_EQ(StatusRow(0)[3], ShortTime(start));
+}
+
+TEST_F(MainWindowStatus, RebootWritesItsOutcomeIntoTheStatusColumnOnly)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 10, "", ""}, {"Item2", s.Refused(), true, 10, "", ""}},
+                              {{"Item3", s.Http(L"/page"), true, 10, "Welcome"}}));
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+    window->UpdateTrayState();
+    window->BringToFront();
+    std::wstring hint = window->TrayHint();
+    int before = RebootsOf("/ok");
+
+    struct Case {
+        int row;
+        const wchar_t* status;
+        COLORREF colour;
+        int reboots;
+    };
+    const Case cases[] = {{0, L"Reboot initiated", RGB(0, 255, 0), 1},
+                          {1, L"Failed to connect", RGB(255, 0, 0), 0},
+                          {2, L"Code found", RGB(0, 255, 0), 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << c.row);
+        std::vector<std::wstring> texts = StatusRow(c.row);
+        int reboots = RebootsOf("/ok");
+        Select(c.row);
+        session.Click(window->bbReboot.Handle());
+        Select(-1);
+        texts[2] = c.status;
+        EXPECT_EQ(StatusRow(c.row), texts);
+        EXPECT_EQ(RebootsOf("/ok"), reboots + c.reboots);
+        Repaint();
+        EXPECT_EQ(RowPixel(c.row), c.colour);
+        EXPECT_EQ(window->TrayHint(), hint);
+    }
+    EXPECT_EQ(RebootsOf("/ok"), before + 1);
+    EXPECT_TRUE(session.ShownBoxes().empty());
+}
+
+TEST_F(MainWindowStatus, DisconnectedARebuildChecksEachItemOnceAndConnectResumes)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 0, "", ""}}, {{"Item2", s.Http(L"/page"), true, 0, "Welcome"}}));
+    Open();
+    window->CheckTimer.SetInterval(50);
+    ASSERT_TRUE(WaitForChecks());
+
+    session.Click(window->bbDisconnect.Handle());
+    EXPECT_FALSE(window->CheckTimer.Enabled());
+    EXPECT_TRUE(Enabled(window->bbConnect));
+    EXPECT_FALSE(Enabled(window->bbDisconnect));
+
+    // An edit saves and rebuilds: each active item is checked once, with new status objects.
+    clock.Set(AddMinutes(clock.Now(), 10));
+    window->SiteSettingsList[0]->CodeToCheck = L"shop";
+    window->SaveSettings();
+    EXPECT_EQ(StatusRow(1)[2], L"Initial state");
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_EQ(StatusRow(1)[2], L"Code found");
+    std::wstring checked = ShortTime(clock.Now());
+    EXPECT_EQ(StatusRow(0)[3], checked);
+
+    // Due at every tick, but no tick comes until Connect.
+    clock.Set(AddMinutes(clock.Now(), 10));
+    session.PumpFor(400);
+    EXPECT_TRUE(ChecksDone());
+    EXPECT_EQ(StatusRow(0)[3], checked);
+    EXPECT_EQ(StatusRow(1)[3], checked);
+
+    session.Click(window->bbConnect.Handle());
+    EXPECT_TRUE(window->CheckTimer.Enabled());
+    EXPECT_FALSE(Enabled(window->bbConnect));
+    EXPECT_TRUE(Enabled(window->bbDisconnect));
+    EXPECT_TRUE(session.PumpUntil([&] { return StatusRow(0)[3] == ShortTime(clock.Now()) &&
+                                               StatusRow(1)[3] == ShortTime(clock.Now()); },
+                                  10000));
+    session.Click(window->bbDisconnect.Handle());
+}
+
+TEST_F(MainWindowStatus, LateCallbackFindsNoRowButRecomputesTheTrayState)
+{
+    const TTestServers& s = TTestServers::Get();
+    environment.Retrieval.DeadlineMs = 1500;
+    WriteSettings(SettingsXml({{"Item1", s.Hang(), true, 10, "", ""}, {"Item2", s.Http(L"/ok"), true, 10, "", ""}},
+                              {}));
+    Open();
+    ASSERT_TRUE(session.PumpUntil([&] { return StatusRow(1)[2] == kReport; }));
+    EXPECT_EQ(window->TrayHint(), s.Hang() + L": Status Ok\r\n" + s.Http(L"/ok") + L": Status Ok\r\n");
+    std::weak_ptr<TCheckStatus> hanging = window->StatusOfRow(window->lvStatus.Item(0));
+
+    // The rebuild leaves the hanging check to run on its old status object; the new one hangs longer.
+    window->CheckRetrieval.DeadlineMs = 6000;
+    window->ServerSettingsList[1]->Active = false;
+    window->SaveSettings();
+    ASSERT_EQ(window->lvStatus.Count(), 1);
+    EXPECT_FALSE(hanging.expired());
+    EXPECT_NE(window->StatusOfRow(window->lvStatus.Item(0)), hanging.lock());
+
+    ASSERT_TRUE(session.PumpUntil([&] { return hanging.expired(); }, 10000));
+    EXPECT_EQ(StatusRow(0)[2], L"Initial state");
+    EXPECT_EQ(window->TrayHint(), s.Hang() + L": Status Ok\r\n");
+}
+
+TEST_F(MainWindowStatus, FiftyHangingChecksOutliveRebuildDeleteAndClose)
+{
+    const int kServers = 50;
+    std::vector<TServerItem> servers;
+    for (int i = 0; i < kServers; ++i)
+        servers.push_back({"Item" + std::to_string(i), TTestServers::Get().Hang(L"/" + std::to_wstring(i)), true, 10,
+                           "", ""});
+    WriteSettings(SettingsXml(servers, {}));
+    Open();
+    ASSERT_EQ(window->lvStatus.Count(), kServers);
+    std::vector<std::weak_ptr<TObject>> statuses(window->StatusObjectList.begin(), window->StatusObjectList.end());
+
+    window->SaveSettings();
+    statuses.insert(statuses.end(), window->StatusObjectList.begin(), window->StatusObjectList.end());
+
+    // Deleting rows frees their settings objects in the window while their checks still use them.
+    std::vector<std::weak_ptr<TCheckServerSettings>> deleted;
+    for (int i = window->lvServers.Count() - 1; i >= 0; i -= 2) {
+        TListItem row = window->lvServers.Item(i);
+        auto& list = window->ServerSettingsList;
+        auto it = std::find_if(list.begin(), list.end(), [&](const auto& p) { return p.get() == row.Data(); });
+        deleted.push_back(*it);
+        list.erase(it);
+        row.Delete();
+    }
+    window->SaveSettings();
+    EXPECT_EQ(window->lvStatus.Count(), kServers / 2);
+    statuses.insert(statuses.end(), window->StatusObjectList.begin(), window->StatusObjectList.end());
+    EXPECT_TRUE(std::none_of(deleted.begin(), deleted.end(), [](const auto& w) { return w.expired(); }));
+    EXPECT_TRUE(std::none_of(statuses.begin(), statuses.end(), [](const auto& w) { return w.expired(); }));
+
+    window.reset();
+    EXPECT_TRUE(session.PumpUntil(
+        [&] { return std::all_of(statuses.begin(), statuses.end(), [](const auto& w) { return w.expired(); }); },
+        30000));
+    EXPECT_TRUE(std::all_of(deleted.begin(), deleted.end(), [](const auto& w) { return w.expired(); }));
+    EXPECT_TRUE(session.ShownBoxes().empty());
+}
+
+} // namespace
