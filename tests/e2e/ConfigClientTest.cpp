@@ -95,16 +95,15 @@ TEST(ConfigClient, NewPortSavedWithRestartServesAndTheRemoteClientSeesIt)
     Process remote = Process::Start(RemoteClientExe());
     HWND main = FindTopWindow(remote.Id(), L"Dravex Mendrel Remote Client");
     ASSERT_NE(main, nullptr);
-    HWND status = FindChildOfClass(main, L"SysListView32", 0);
     std::wstring text;
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            auto rows = ListRows(status);
+    auto rows = WaitForStatusRows(
+        main,
+        [&](const std::vector<ListRow>& rows) {
             text = rows.size() == 1 && rows[0].cells.size() > 2 ? rows[0].cells[2] : L"";
             return text.find(L"Physical free") != std::wstring::npos;
         },
-        30s))
-        << "status: " << std::string(text.begin(), text.end());
+        30s);
+    EXPECT_NE(text.find(L"Physical free"), std::wstring::npos) << "status: " << std::string(text.begin(), text.end());
     remote.Stop();
 }
 

@@ -5,6 +5,7 @@
 
 #include "SpecialFolders.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <filesystem>
@@ -251,6 +252,38 @@ DWORD TRegisteredService::State() const
 bool TRegisteredService::WaitForState(DWORD state, std::chrono::milliseconds timeout) const
 {
     return WaitUntil([&] { return State() == state; }, timeout, 200ms);
+}
+
+} // namespace e2e
+
+namespace e2e {
+
+HWND StatusList(HWND main)
+{
+    for (int i = 0;; ++i) {
+        HWND list = FindChildOfClass(main, L"SysListView32", i);
+        if (!list)
+            return nullptr;
+        HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+        if (header && SendMessageW(header, HDM_GETITEMCOUNT, 0, 0) == 7)
+            return list;
+    }
+}
+
+std::vector<ListRow> WaitForStatusRows(HWND main, const std::function<bool(const std::vector<ListRow>&)>& done,
+                                       std::chrono::milliseconds timeout)
+{
+    std::vector<ListRow> rows;
+    WaitUntil(
+        [&] {
+            HWND list = StatusList(main);
+            if (!list)
+                return false;
+            rows = ListRows(list);
+            return done(rows);
+        },
+        timeout, 250ms);
+    return rows;
 }
 
 } // namespace e2e

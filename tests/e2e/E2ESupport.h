@@ -79,3 +79,11 @@ private:
 };
 
 } // namespace e2e
+
+namespace e2e {
+// The remote client's status list: its list view with seven columns (null until the window has built it).
+HWND StatusList(HWND main);
+// The status list's rows once the window has them, waiting until done(rows) or the time is up.
+std::vector<ListRow> WaitForStatusRows(HWND main, const std::function<bool(const std::vector<ListRow>&)>& done,
+                                       std::chrono::milliseconds timeout);
+} // namespace e2e
