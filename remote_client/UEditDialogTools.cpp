@@ -39,8 +39,7 @@ TBlockingCheck::~TBlockingCheck()
     } input[] = {{WM_KEYFIRST, WM_KEYLAST}, {WM_MOUSEFIRST, WM_MOUSELAST}, {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK}};
     MSG message;
     for (const auto& range : input) {
-        while (::PeekMessageW(&message, nullptr, range.first, range.last, PM_REMOVE | PM_NOYIELD)) {
-        }
+        while (::PeekMessageW(&message, nullptr, range.first, range.last, PM_REMOVE | PM_NOYIELD)) {}
     }
     ::SetCursor(previousCursor_);
 }

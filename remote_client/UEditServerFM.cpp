@@ -244,8 +244,7 @@ HRESULT TfmEditServer::Authenticate(HWND* window, LPWSTR* username, LPWSTR* pass
     try {
         *username = CoTaskCopy(editUsername.Text());
         *password = CoTaskCopy(editPassword.Text());
-    } catch (...) {
-    }
+    } catch (...) {}
     if (!*username || !*password) {
         ::CoTaskMemFree(*username);
         ::CoTaskMemFree(*password);

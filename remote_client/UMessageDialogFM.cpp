@@ -99,8 +99,8 @@ TfmMessageDlg::TfmMessageDlg(TApplication& app, TForm* owner) : TForm(app, owner
     LabelCaption.SetBounds(0, 0, kClientWidth - kImagesWidth - kRightWidth, kClientHeight - kBottomHeight);
 
     const std::pair<TButton*, int> results[] = {
-        {&sbOk, mrOk},         {&sbCancel, mrCancel}, {&sbAbort, mrAbort},     {&sbRetry, mrRetry},
-        {&sbIgnore, mrIgnore}, {&sbYes, mrYes},       {&sbNo, mrNo},           {&sbAll, mrAll},
+        {&sbOk, mrOk},           {&sbCancel, mrCancel},    {&sbAbort, mrAbort}, {&sbRetry, mrRetry},
+        {&sbIgnore, mrIgnore},   {&sbYes, mrYes},          {&sbNo, mrNo},       {&sbAll, mrAll},
         {&sbNoToAll, mrNoToAll}, {&sbYesToAll, mrYesToAll}};
     for (const auto& [button, result] : results)
         button->SetModalResult(result);
@@ -117,8 +117,7 @@ TfmMessageDlg::TfmMessageDlg(TApplication& app, TForm* owner) : TForm(app, owner
 
 std::vector<TButton*> TfmMessageDlg::ButtonsOnScreen()
 {
-    return {&sbYes, &sbNo,  &sbOk,      &sbCancel,   &sbAbort, &sbIgnore,
-            &sbAll, &sbNoToAll, &sbYesToAll, &sbHelp, &sbRetry};
+    return {&sbYes, &sbNo, &sbOk, &sbCancel, &sbAbort, &sbIgnore, &sbAll, &sbNoToAll, &sbYesToAll, &sbHelp, &sbRetry};
 }
 
 TButton* TfmMessageDlg::ButtonFor(TMsgDlgBtn button)
@@ -285,8 +284,8 @@ private:
 
 } // namespace
 
-int ShowMessageDlg(TApplication& app, HWND owner, TMsgDlgType kind, TMsgDlgButtons buttons,
-                   const std::wstring& message, const std::wstring& caption, const std::wstring& helpLink)
+int ShowMessageDlg(TApplication& app, HWND owner, TMsgDlgType kind, TMsgDlgButtons buttons, const std::wstring& message,
+                   const std::wstring& caption, const std::wstring& helpLink)
 {
     bool okIsClose = buttons == 0;
     if (okIsClose)

@@ -97,5 +97,5 @@ private:
 // Shows the dialog modally and answers the result code of the closing button (mrCancel, 2, for the system
 // close). owner 0 means the application's main form, or the desktop without one. An empty button set shows
 // OK captioned "Close"; a help link adds Help.
-int ShowMessageDlg(TApplication& app, HWND owner, TMsgDlgType kind, TMsgDlgButtons buttons,
-                   const std::wstring& message, const std::wstring& caption, const std::wstring& helpLink);
+int ShowMessageDlg(TApplication& app, HWND owner, TMsgDlgType kind, TMsgDlgButtons buttons, const std::wstring& message,
+                   const std::wstring& caption, const std::wstring& helpLink);

@@ -147,8 +147,8 @@ void TfmTrayNotification::PlaceNearNotificationArea(SIZE size)
     RECT workArea{};
     if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0))
         workArea = desktopClient;
-    POINT at = NotificationPosition(size, {desktopClient.right, desktopClient.bottom},
-                                    haveTaskbar ? &taskbar : nullptr, workArea);
+    POINT at = NotificationPosition(size, {desktopClient.right, desktopClient.bottom}, haveTaskbar ? &taskbar : nullptr,
+                                    workArea);
     ::SetWindowPos(Handle(), HWND_TOP, at.x, at.y, size.cx, size.cy, SWP_NOACTIVATE);
     ::ShowWindow(Handle(), SW_SHOWNOACTIVATE);
     ::SetWindowPos(Handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

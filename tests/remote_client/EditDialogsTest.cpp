@@ -33,7 +33,8 @@ protected:
         app.SetTitle(L"Mendrel Remote Client");
         mainForm.SetClientSize(600, 300);
         lvServers.SetBounds(0, 0, 600, 300);
-        lvServers.SetColumns({{L"Host:port", 200}, {L"Check interval, minutes", 80}, {L"Login", 80}, {L"Password", 80}});
+        lvServers.SetColumns(
+            {{L"Host:port", 200}, {L"Check interval, minutes", 80}, {L"Login", 80}, {L"Password", 80}});
         lvSites.SetBounds(0, 0, 600, 300);
         lvSites.SetColumns({{L"URL", 200}, {L"Check interval, minutes", 80}, {L"Code to check", 80}});
     }
@@ -70,8 +71,7 @@ protected:
     int RunModal(TForm& dialog, const std::function<void()>& act)
     {
         HWND window = dialog.Handle();
-        session.WhenWindowAppears([window] { return gui::IsShown(window) ? window : nullptr; },
-                                  [&](HWND) { act(); });
+        session.WhenWindowAppears([window] { return gui::IsShown(window) ? window : nullptr; }, [&](HWND) { act(); });
         int result = dialog.ShowModal();
         EXPECT_TRUE(session.WatcherFailures().empty());
         return result;
@@ -124,8 +124,8 @@ TEST_F(EditDialogsTest, SetItemReadsTheIntervalAsANumberOrOne)
         const wchar_t* text;
         int minutes;
     };
-    const Case cases[] = {{L"25", 25}, {L"abc", 1}, {L"", 1}, {L" 7 ", 7}, {L"12abc", 1},
-                          {L"0", 1},   {L"-5", 1},  {L"2000000", 1000000}, {L"99999999999", 1}};
+    const Case cases[] = {{L"25", 25}, {L"abc", 1},           {L"", 1},           {L" 7 ", 7}, {L"12abc", 1}, {L"0", 1},
+                          {L"-5", 1},  {L"2000000", 1000000}, {L"99999999999", 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << WideToUtf8(c.text));
         TfmEditServer server(app, &mainForm);

@@ -83,13 +83,17 @@ protected:
     int Show(TMsgDlgType kind, TMsgDlgButtons buttons, const std::wstring& message, const std::wstring& caption,
              const std::function<void(TfmMessageDlg&)>& look, const std::wstring& helpLink = {}, HWND owner = nullptr)
     {
-        session.WhenWindowAppears([] { auto* d = ShownMessageDialog(); return d ? d->Handle() : nullptr; },
-                                  [&](HWND window) {
-                                      auto* dialog = dynamic_cast<TfmMessageDlg*>(TWindowBase::FromHandle(window));
-                                      look(*dialog);
-                                      if (gui::IsShown(window))
-                                          ::PostMessageW(window, WM_CLOSE, 0, 0);
-                                  });
+        session.WhenWindowAppears(
+            [] {
+                auto* d = ShownMessageDialog();
+                return d ? d->Handle() : nullptr;
+            },
+            [&](HWND window) {
+                auto* dialog = dynamic_cast<TfmMessageDlg*>(TWindowBase::FromHandle(window));
+                look(*dialog);
+                if (gui::IsShown(window))
+                    ::PostMessageW(window, WM_CLOSE, 0, 0);
+            });
         int result = ShowMessageDlg(app, owner, kind, buttons, message, caption, helpLink);
         EXPECT_TRUE(session.WatcherFailures().empty());
         return result;
@@ -169,7 +173,8 @@ TEST_F(MessageDialogTest, EachButtonAndTheSystemCloseAnswerTheirResult)
                 return;
             }
             std::vector<TShownButton> shown = VisibleButtons(dialog);
-            auto it = std::find_if(shown.begin(), shown.end(), [&](const TShownButton& b) { return b.Caption == c.press; });
+            auto it =
+                std::find_if(shown.begin(), shown.end(), [&](const TShownButton& b) { return b.Caption == c.press; });
             ASSERT_NE(it, shown.end());
             for (TButton* button : dialog.ButtonsOnScreen()) {
                 if (button->Caption() == c.press && gui::HasVisibleStyle(button->Handle()))
@@ -183,9 +188,8 @@ TEST_F(MessageDialogTest, EachButtonAndTheSystemCloseAnswerTheirResult)
 TEST_F(MessageDialogTest, AnEmptySetShowsOnlyOkCaptionedClose)
 {
     std::vector<std::wstring> captions;
-    Show(TMsgDlgType::Information, 0, L"Done", L"Empty", [&](TfmMessageDlg& dialog) {
-        captions = Captions(VisibleButtons(dialog));
-    });
+    Show(TMsgDlgType::Information, 0, L"Done", L"Empty",
+         [&](TfmMessageDlg& dialog) { captions = Captions(VisibleButtons(dialog)); });
     EXPECT_EQ(captions, std::vector<std::wstring>{L"Close"});
 }
 
@@ -194,9 +198,8 @@ TEST_F(MessageDialogTest, CaptionIsTheGivenOneOrTheApplicationTitle)
     const std::pair<std::wstring, std::wstring> cases[] = {{L"Details", L"Details"}, {L"", L"Mendrel Remote Client"}};
     for (const auto& [given, shown] : cases) {
         std::wstring caption;
-        Show(TMsgDlgType::Custom, mbOK, L"Text", given, [&](TfmMessageDlg& dialog) {
-            caption = gui::Text(dialog.Handle());
-        });
+        Show(TMsgDlgType::Custom, mbOK, L"Text", given,
+             [&](TfmMessageDlg& dialog) { caption = gui::Text(dialog.Handle()); });
         EXPECT_EQ(caption, shown);
     }
 }
@@ -285,9 +288,8 @@ TEST_F(MessageDialogTest, AMessageTallerThanTheScreenKeepsTheButtonsOnIt)
 
 TEST_F(MessageDialogTest, AmpersandsInTheMessageAreShown)
 {
-    Show(TMsgDlgType::Custom, mbOK, L"GET /Report?a=1&b=2", L"Data", [&](TfmMessageDlg& dialog) {
-        EXPECT_TRUE(gui::HasStyle(dialog.LabelCaption.Handle(), SS_NOPREFIX));
-    });
+    Show(TMsgDlgType::Custom, mbOK, L"GET /Report?a=1&b=2", L"Data",
+         [&](TfmMessageDlg& dialog) { EXPECT_TRUE(gui::HasStyle(dialog.LabelCaption.Handle(), SS_NOPREFIX)); });
 }
 
 TEST_F(MessageDialogTest, OwnedByTheGivenWindowOrTheMainFormWhichIsDisabledMeanwhile)
@@ -328,11 +330,15 @@ TEST(MessageDialogWithoutMainForm, IsOwnedByNobodyAndDoesNotBecomeTheMainForm)
     TApplication app;
     gui::TGuiSession session(app);
     HWND owner = reinterpret_cast<HWND>(1);
-    session.WhenWindowAppears([] { auto* d = ShownMessageDialog(); return d ? d->Handle() : nullptr; },
-                              [&](HWND window) {
-                                  owner = ::GetWindow(window, GW_OWNER);
-                                  ::PostMessageW(window, WM_CLOSE, 0, 0);
-                              });
+    session.WhenWindowAppears(
+        [] {
+            auto* d = ShownMessageDialog();
+            return d ? d->Handle() : nullptr;
+        },
+        [&](HWND window) {
+            owner = ::GetWindow(window, GW_OWNER);
+            ::PostMessageW(window, WM_CLOSE, 0, 0);
+        });
     EXPECT_EQ(ShowMessageDlg(app, nullptr, TMsgDlgType::Custom, mbOK, L"Alone", L"Alone", L""), mrCancel);
     EXPECT_EQ(owner, nullptr);
     EXPECT_EQ(app.MainForm(), nullptr);
@@ -393,9 +399,8 @@ TEST_F(MessageDialogTest, TranslatedAtConstructionAndCloseTakesTheLocaleText)
     locale->translated = &translated;
     LocaleManager().SetCurrent(std::move(locale));
     std::vector<std::wstring> captions;
-    Show(TMsgDlgType::Information, 0, L"Translated", L"Locale", [&](TfmMessageDlg& dialog) {
-        captions = Captions(VisibleButtons(dialog));
-    });
+    Show(TMsgDlgType::Information, 0, L"Translated", L"Locale",
+         [&](TfmMessageDlg& dialog) { captions = Captions(VisibleButtons(dialog)); });
     LocaleManager().SetCurrent(std::make_unique<TNeutralLocaleData>());
     EXPECT_EQ(translated, std::vector<std::string>{"TfmMessageDlg"});
     EXPECT_EQ(captions, std::vector<std::wstring>{L"Shut"});

@@ -83,7 +83,7 @@ TEST_F(TrayNotificationTest, SizeFollowsTheTextFromTheInitialSizeEveryTime)
         const char* name;
         std::wstring text;
         LONG width; // 0: whatever the estimate gives
-        int lines;  // lines the label must have room for; 0: the window keeps its initial height
+        int lines; // lines the label must have room for; 0: the window keeps its initial height
     };
     const Case cases[] = {
         {"short", L"OK", initial.cx, 0},
@@ -124,8 +124,8 @@ TEST_F(TrayNotificationTest, PicturesByKindAndOtherKindsKeepTheLastOne)
         int kind;
         bool information, exclamation;
     };
-    const Step steps[] = {{1, true, false}, {7, true, false}, {2, false, true}, {-1, false, true},
-                          {3, false, true}, {1, true, false},  {0, false, false}, {9, false, false}};
+    const Step steps[] = {{1, true, false}, {7, true, false}, {2, false, true},  {-1, false, true},
+                          {3, false, true}, {1, true, false}, {0, false, false}, {9, false, false}};
     for (const Step& s : steps) {
         SCOPED_TRACE(s.kind);
         ShowTrayNotification(app, L"kind", 3, s.kind);
@@ -214,8 +214,8 @@ TEST_F(TrayNotificationTest, SitsAtTheBottomRightAboveTheTaskbar)
     SIZE screen = gui::ClientSize(desktop);
     RECT taskbar{};
     HWND tray = ::FindWindowW(L"Shell_TrayWnd", nullptr);
-    if (tray && ::GetWindowRect(tray, &taskbar) && taskbar.top > 0 && taskbar.left <= 0 &&
-        taskbar.right >= screen.cx && taskbar.bottom >= screen.cy) {
+    if (tray && ::GetWindowRect(tray, &taskbar) && taskbar.top > 0 && taskbar.left <= 0 && taskbar.right >= screen.cx &&
+        taskbar.bottom >= screen.cy) {
         EXPECT_EQ(window.right, screen.cx - 20);
         EXPECT_EQ(window.bottom, screen.cy - (taskbar.bottom - taskbar.top) - 5);
     } else {
