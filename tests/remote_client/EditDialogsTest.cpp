@@ -336,7 +336,7 @@ TEST_F(EditDialogsTest, ServerCheckAgainstTheStandInService)
     settings.Password = "pa55";
     TStandinService service(settings, L"NUL", [] { return TMemoryFigures{512, 4096}; });
     TStandinServer standin(service);
-    standin.Start(0, true);
+    standin.Start(0, "127.0.0.1");
     const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(standin.Port());
 
     TfmEditServer server(app, &mainForm);
