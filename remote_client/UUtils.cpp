@@ -645,8 +645,10 @@ private:
         return job;
     }
 
+    // Checks are background work: below the user interface, so that a burst of them does not starve it.
     static DWORD WINAPI WorkerProc(void*)
     {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
         HRESULT ole = OleInitialize(nullptr);
         UniqueHandle delivered(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         TCheckPool& pool = Instance();

@@ -41,7 +41,7 @@ site_port=$(free_port)
 
 # The stand-in service with its ini file beside it, as the real service keeps it.
 cp "$bin/standin_service/MendrelService.exe" "$run/service/"
-printf '[Remote]\r\nEnabled=True\r\nPort=%s\r\nLogin=admin\r\nPassword=demo\r\nUseSSL=False\r\n\r\n' "$service_port" \
+printf '[Remote]\r\nEnabled=True\r\nListenAddress=127.0.0.1\r\nPort=%s\r\nLogin=admin\r\nPassword=demo\r\nUseSSL=False\r\n\r\n' "$service_port" \
   > "$run/service/DravexMendrel.ini"
 "$WINE64" "$run/service/MendrelService.exe" /console >"$run/service.log" 2>&1 &
 pids+=($!)

@@ -1,10 +1,15 @@
+// Winsock before the Windows headers.
+#include <winsock2.h>
+
 #include "E2ESupport.h"
 
 #include "SpecialFolders.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <filesystem>
+#include <climits>
 #include <fstream>
 #include <iterator>
 
@@ -111,5 +116,174 @@ std::string ReadFileBytes(const std::wstring& path)
 }
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+} // namespace e2e
+
+namespace e2e {
+
+HWND FindFieldBeside(HWND parent, const std::wstring& labelText)
+{
+    HWND label = FindChild(parent, labelText, L"Static");
+    if (!label)
+        return nullptr;
+    RECT l;
+    GetWindowRect(label, &l);
+    HWND best = nullptr;
+    long bestDistance = LONG_MAX;
+    for (int i = 0;; ++i) {
+        HWND edit = FindChildOfClass(parent, L"Edit", i);
+        if (!edit)
+            break;
+        if (!IsWindowVisible(edit))
+            continue;
+        RECT e;
+        GetWindowRect(edit, &e);
+        const bool right = e.left >= l.right - 2 && e.top < l.bottom + 4 && e.bottom > l.top - 4;
+        const bool below = e.top >= l.bottom - 2 && e.top - l.bottom < 30 && e.left < l.right;
+        if (!right && !below)
+            continue;
+        long distance = right ? e.left - l.right : 1000 + (e.top - l.bottom);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = edit;
+        }
+    }
+    return best;
+}
+
+bool PortOpen(int port)
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<u_short>(port));
+    bool open = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    closesocket(s);
+    WSACleanup();
+    return open;
+}
+
+int FreeLoopbackPort()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    int length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    closesocket(s);
+    WSACleanup();
+    return ntohs(address.sin_port);
+}
+
+TRegisteredService::TRegisteredService(const std::wstring& exePath)
+{
+    // A new prefix keeps its service database locked for a while after it is made.
+    WaitUntil(
+        [&] {
+            manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+            if (!manager_)
+                return false;
+            std::wstring command = L"\"" + exePath + L"\"";
+            service_ = CreateServiceW(manager_, L"Mendrel", L"Mendrel", SERVICE_ALL_ACCESS,
+                                      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                      command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+            if (service_)
+                return true;
+            CloseServiceHandle(manager_);
+            manager_ = nullptr;
+            return false;
+        },
+        60s, 500ms);
+}
+
+TRegisteredService::~TRegisteredService()
+{
+    if (service_) {
+        Stop();
+        DeleteService(service_);
+        CloseServiceHandle(service_);
+    }
+    if (manager_) {
+        // Deletion completes once no handle is open; wait until the name is free again.
+        WaitUntil(
+            [&] {
+                SC_HANDLE s = OpenServiceW(manager_, L"Mendrel", SERVICE_QUERY_STATUS);
+                if (s)
+                    CloseServiceHandle(s);
+                return s == nullptr;
+            },
+            10s);
+        CloseServiceHandle(manager_);
+    }
+}
+
+bool TRegisteredService::Start()
+{
+    if (!service_)
+        return false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (StartServiceW(service_, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)
+            return WaitForState(SERVICE_RUNNING, 30s);
+        Sleep(1000);
+    }
+    return false;
+}
+
+bool TRegisteredService::Stop()
+{
+    SERVICE_STATUS status;
+    ControlService(service_, SERVICE_CONTROL_STOP, &status);
+    return WaitForState(SERVICE_STOPPED, 30s);
+}
+
+DWORD TRegisteredService::State() const
+{
+    SERVICE_STATUS status = {};
+    return service_ && QueryServiceStatus(service_, &status) ? status.dwCurrentState : 0;
+}
+
+bool TRegisteredService::WaitForState(DWORD state, std::chrono::milliseconds timeout) const
+{
+    return WaitUntil([&] { return State() == state; }, timeout, 200ms);
+}
+
+} // namespace e2e
+
+namespace e2e {
+
+HWND StatusList(HWND main)
+{
+    for (int i = 0;; ++i) {
+        HWND list = FindChildOfClass(main, L"SysListView32", i);
+        if (!list)
+            return nullptr;
+        HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+        if (header && SendMessageW(header, HDM_GETITEMCOUNT, 0, 0) == 7)
+            return list;
+    }
+}
+
+std::vector<ListRow> WaitForStatusRows(HWND main, const std::function<bool(const std::vector<ListRow>&)>& done,
+                                       std::chrono::milliseconds timeout)
+{
+    std::vector<ListRow> rows;
+    WaitUntil(
+        [&] {
+            HWND list = StatusList(main);
+            if (!list)
+                return false;
+            rows = ListRows(list);
+            return done(rows);
+        },
+        timeout, 250ms);
+    return rows;
+}
 
 } // namespace e2e
