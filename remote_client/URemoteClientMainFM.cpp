@@ -4,8 +4,11 @@
 #include "LiteTools.h"
 #include "SpecialFolders.h"
 #include "UServerStatus.h"
+#include "UEditServerFM.h"
+#include "UEditSiteFM.h"
 #include "USettingsIO.h"
 #include "USiteStatus.h"
+#include "UTrayNotificationFM.h"
 #include "WinTools.h"
 
 #include "../resources/ResourceIds.h"
@@ -55,6 +58,75 @@ HICON SmallIcon(int id)
     if (!icon)
         throw ELastWin32Error();
     return icon;
+}
+
+// Takes a settings object out of its list; the list's reference was the window's last.
+template <typename T>
+void RemoveSettings(std::vector<std::shared_ptr<T>>& list, const TObject* object)
+{
+    list.erase(std::remove_if(list.begin(), list.end(), [object](const auto& item) { return item.get() == object; }),
+               list.end());
+}
+
+// A new row and its settings object, shown in the edit dialog; they become an item only with OK, and any other
+// end of the dialog (also an error) takes both away again. Only a confirmed item is saved.
+template <typename TDialog, typename TSettings>
+void AddItem(TfmRemoteClientMain& window, TListView& list, std::vector<std::shared_ptr<TSettings>>& settingsList)
+{
+    TDialog dialog(window.Application(), &window);
+    TListItem row = list.Add();
+    dialog.SetItem(row);
+    auto settings = std::make_shared<TSettings>(window.Store, "Item" + NewGuidText());
+    settingsList.push_back(settings);
+    row.SetData(settings.get());
+    auto discard = [&] {
+        if (row)
+            row.Delete();
+        RemoveSettings(settingsList, settings.get());
+    };
+    int result = mrCancel;
+    try {
+        result = dialog.ShowModal();
+    } catch (...) {
+        discard();
+        throw;
+    }
+    if (result != mrOk) {
+        discard();
+        return;
+    }
+    window.SaveSettings();
+}
+
+// The row with the list's focus mark, selected or not.
+template <typename TDialog>
+void EditItem(TfmRemoteClientMain& window, TListView& list)
+{
+    TListItem row = list.FocusedItem();
+    if (!row)
+        return;
+    TDialog dialog(window.Application(), &window);
+    dialog.SetItem(row);
+    if (dialog.ShowModal() == mrOk)
+        window.SaveSettings();
+}
+
+// Every selected row goes with its settings object, from the last row to the first; the file is written even
+// when nothing was selected.
+template <typename TSettings>
+void DeleteItems(TfmRemoteClientMain& window, TListView& list, std::vector<std::shared_ptr<TSettings>>& settingsList)
+{
+    {
+        TListUpdate update(list);
+        for (int i = list.Count() - 1; i >= 0; --i) {
+            TListItem row = list.Item(i);
+            if (!row.Selected())
+                continue;
+            RemoveSettings(settingsList, row.Data());
+            row.Delete();
+        }
+    }
+    window.SaveSettings();
 }
 
 // The settings objects in the order of the list's rows, which is the order the file keeps.
@@ -448,7 +520,10 @@ void TfmRemoteClientMain::UpdateTrayState()
         AnnounceTrayState(state.Text, announcement.Seconds, announcement.Kind);
 }
 
-void TfmRemoteClientMain::AnnounceTrayState(const std::wstring&, int, int) {}
+void TfmRemoteClientMain::AnnounceTrayState(const std::wstring& text, int seconds, int kind)
+{
+    ShowTrayNotification(Application(), text, seconds, kind);
+}
 
 void TfmRemoteClientMain::UpdateStatusButtons()
 {
@@ -544,17 +619,20 @@ void TfmRemoteClientMain::lvStatusKeyUp(WORD) { UpdateStatusButtons(); }
 
 void TfmRemoteClientMain::lvStatusSelectItem(TListItem, bool) { UpdateStatusButtons(); }
 
-void TfmRemoteClientMain::LabelServerAddClick() {}
+void TfmRemoteClientMain::LabelServerAddClick()
+{
+    AddItem<TfmEditServer>(*this, lvServers, ServerSettingsList);
+}
 
-void TfmRemoteClientMain::LabelServerEditClick() {}
+void TfmRemoteClientMain::LabelServerEditClick() { EditItem<TfmEditServer>(*this, lvServers); }
 
-void TfmRemoteClientMain::LabelServerDeleteClick() {}
+void TfmRemoteClientMain::LabelServerDeleteClick() { DeleteItems(*this, lvServers, ServerSettingsList); }
 
-void TfmRemoteClientMain::LabelSiteAddClick() {}
+void TfmRemoteClientMain::LabelSiteAddClick() { AddItem<TfmEditSite>(*this, lvSites, SiteSettingsList); }
 
-void TfmRemoteClientMain::LabelSiteEditClick() {}
+void TfmRemoteClientMain::LabelSiteEditClick() { EditItem<TfmEditSite>(*this, lvSites); }
 
-void TfmRemoteClientMain::LabelDeleteClick() {}
+void TfmRemoteClientMain::LabelDeleteClick() { DeleteItems(*this, lvSites, SiteSettingsList); }
 
 LRESULT TfmRemoteClientMain::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -9,6 +9,7 @@
 #include "Forms.h"
 #include "StdCtrls.h"
 #include "UCheckSettings.h"
+#include "UMessageDialogFM.h"
 #include "UStatusRows.h"
 #include "UTrayIcon.h"
 #include "UUtils.h"

@@ -9,9 +9,6 @@
 #include <functional>
 #include <string>
 
-inline void DestroyIconHandle(HICON icon) { ::DestroyIcon(icon); }
-using UniqueIcon = Unique<HICON, &DestroyIconHandle>;
-
 class TTrayIcon : public TWindowBase {
 public:
     // The message that the shell sends to Handle() about the icon.

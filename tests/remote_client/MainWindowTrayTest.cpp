@@ -2,6 +2,8 @@
 // that the icon, its tooltip and the pop-ups show.
 #include "MainWindowSupport.h"
 
+#include "UTrayNotificationFM.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -133,6 +135,105 @@ TEST_F(MainWindowTray, ScreenshotOfTheWindowWithItsTrayButton)
     gui::SaveScreenshot(window->Handle(), L"remote-main-status-with-tray-button");
     EXPECT_EQ(window->TrayIconIndex(), 2);
     EXPECT_EQ(window->TrayHint(), s.Refused() + L": Check failed\r\n");
+}
+
+TEST_F(MainWindowTray, OverallStateOfTwoServersAndThePopUpsThatAnnounceIt)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 1, "", ""}, {"Item2", s.Http(L"/ok/sub"), true, 1, "", ""}},
+                              {}));
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+
+    struct Shown {
+        bool Visible = false;
+        std::wstring Text;
+        bool Exclamation = false;
+        int SecondsLeft = 0;
+    };
+    auto popUp = [&] {
+        Shown shown;
+        if (TfmTrayNotification* p = FindTrayNotification(app)) {
+            shown.Visible = gui::IsShown(p->Handle());
+            shown.Text = p->LabelInformation.Caption();
+            shown.Exclamation = gui::HasVisibleStyle(p->ImageExclamation.Handle()) &&
+                                !gui::HasVisibleStyle(p->ImageInformation.Handle());
+            shown.SecondsLeft = p->SecondsLeft();
+        }
+        return shown;
+    };
+    auto hidePopUp = [&] {
+        if (TfmTrayNotification* p = FindTrayNotification(app))
+            p->HideTrayNotification();
+    };
+    // The next checks of both servers, due a minute later.
+    auto nextChecks = [&] {
+        hidePopUp();
+        clock.Set(AddMinutes(clock.Now(), 1));
+        window->CheckTimerTimer();
+        ASSERT_TRUE(WaitForChecks());
+    };
+
+    // Both fine: every line passes, announced for three seconds with the information picture.
+    const std::wstring bothOk = s.Http(L"/ok") + L": Status Ok\r\n" + s.Http(L"/ok/sub") + L": Status Ok\r\n";
+    EXPECT_EQ(window->TrayIconIndex(), 1);
+    EXPECT_EQ(window->TrayHint(), bothOk);
+    Shown first = popUp();
+    EXPECT_TRUE(first.Visible);
+    EXPECT_EQ(first.Text, bothOk);
+    EXPECT_FALSE(first.Exclamation);
+    EXPECT_GT(first.SecondsLeft, 0);
+    EXPECT_LE(first.SecondsLeft, 3);
+    HICON passing = window->TrayIcon.Icon();
+
+    // One fails: only its line, for five seconds with the exclamation picture.
+    window->ServerSettingsList[1]->URL = s.Refused(L"/b");
+    nextChecks();
+    const std::wstring oneFails = s.Refused(L"/b") + L": Check failed\r\n";
+    EXPECT_EQ(window->TrayIconIndex(), 2);
+    EXPECT_EQ(window->TrayHint(), oneFails);
+    Shown failed = popUp();
+    EXPECT_TRUE(failed.Visible);
+    EXPECT_EQ(failed.Text, oneFails);
+    EXPECT_TRUE(failed.Exclamation);
+    EXPECT_GT(failed.SecondsLeft, 3);
+    EXPECT_LE(failed.SecondsLeft, 5);
+    EXPECT_NE(window->TrayIcon.Icon(), passing);
+    session.Click(window->sbHideToTray.Handle());
+    session.PumpFor(300);
+    gui::SaveScreenshot(nullptr, L"remote-tray-failing-with-pop-up");
+    if (TfmTrayNotification* p = FindTrayNotification(app))
+        gui::SaveScreenshot(p->Handle(), L"remote-tray-pop-up-failed");
+    IconEvent(WM_LBUTTONUP);
+
+    // It fails again: the state stays, so nothing is announced.
+    nextChecks();
+    EXPECT_EQ(window->TrayIconIndex(), 2);
+    EXPECT_EQ(window->TrayHint(), oneFails);
+    EXPECT_FALSE(popUp().Visible);
+
+    // The other fails too: the tooltip lists both, still without a pop-up.
+    window->ServerSettingsList[0]->URL = s.Refused(L"/a");
+    nextChecks();
+    const std::wstring bothFail = s.Refused(L"/a") + L": Check failed\r\n" + oneFails;
+    EXPECT_EQ(window->TrayIconIndex(), 2);
+    EXPECT_EQ(window->TrayHint(), bothFail);
+    EXPECT_FALSE(popUp().Visible);
+
+    // All deleted: the icon keeps its state until it is next computed, which clears it silently.
+    session.SelectTab(window->pgMain.TabHandle(), 1);
+    for (int i = 0; i < window->lvServers.Count(); ++i)
+        window->lvServers.Item(i).SetSelected(true);
+    session.MouseClick(window->LabelServerDelete.Handle());
+    session.ProcessPending();
+    ASSERT_EQ(window->lvStatus.Count(), 0);
+    EXPECT_EQ(window->TrayIconIndex(), 2);
+    EXPECT_EQ(window->TrayHint(), bothFail);
+    session.Click(window->sbHideToTray.Handle());
+    EXPECT_EQ(window->TrayIconIndex(), 0);
+    EXPECT_EQ(window->TrayHint(), L"");
+    EXPECT_FALSE(popUp().Visible);
+    EXPECT_TRUE(InTray());
 }
 
 } // namespace
