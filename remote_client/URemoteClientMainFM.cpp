@@ -3,9 +3,9 @@
 #include "Exceptions.h"
 #include "LiteTools.h"
 #include "SpecialFolders.h"
-#include "UServerStatus.h"
 #include "UEditServerFM.h"
 #include "UEditSiteFM.h"
+#include "UServerStatus.h"
 #include "USettingsIO.h"
 #include "USiteStatus.h"
 #include "UTrayNotificationFM.h"
@@ -122,8 +122,9 @@ void DeleteItems(TfmRemoteClientMain& window, TListView& list, std::vector<std::
             TListItem row = list.Item(i);
             if (!row.Selected())
                 continue;
-            RemoveSettings(settingsList, row.Data());
+            const TObject* settings = row.Data();
             row.Delete();
+            RemoveSettings(settingsList, settings);
         }
     }
     window.SaveSettings();
@@ -172,14 +173,13 @@ std::wstring GetSettingsFileName() { return GetAppDataFolder() + L"MendrelRemote
 
 TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app)
     : TfmRemoteClientMain(app, ParamList(), GetSettingsFileName())
-{
-}
+{}
 
 TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app, const std::vector<std::string>& args,
                                          std::wstring settingsFileName, TRemoteClientEnvironment environment)
-    : TForm(app), TrayIcon(SmallIcon(IDI_PADLOCK)), Clock(environment.Clock ? std::move(environment.Clock) : TClock(&Now)),
-      CheckRetrieval(environment.Retrieval), settingsFileName_(std::move(settingsFileName)),
-      checkTarget_(std::make_unique<TCheckCallbackTarget>())
+    : TForm(app), TrayIcon(SmallIcon(IDI_PADLOCK)),
+      Clock(environment.Clock ? std::move(environment.Clock) : TClock(&Now)), CheckRetrieval(environment.Retrieval),
+      settingsFileName_(std::move(settingsFileName)), checkTarget_(std::make_unique<TCheckCallbackTarget>())
 {
     BuildLayout();
     BuildTray();
@@ -446,8 +446,7 @@ void TfmRemoteClientMain::ShowServerStatus(TListItem row, const std::shared_ptr<
         status = created;
     } else {
         auto* server = dynamic_cast<TCheckServerStatus*>(status.get());
-        Assert(server && (!settings || server->Settings == settings), "The row shows other settings", kUnit,
-               __LINE__);
+        Assert(server && (!settings || server->Settings == settings), "The row shows other settings", kUnit, __LINE__);
     }
     WriteStatusRow(row, kServerType, *status);
     TCheckStatusAsync::Start(*checkTarget_, static_cast<TObject*>(status.get()), status,
@@ -619,10 +618,7 @@ void TfmRemoteClientMain::lvStatusKeyUp(WORD) { UpdateStatusButtons(); }
 
 void TfmRemoteClientMain::lvStatusSelectItem(TListItem, bool) { UpdateStatusButtons(); }
 
-void TfmRemoteClientMain::LabelServerAddClick()
-{
-    AddItem<TfmEditServer>(*this, lvServers, ServerSettingsList);
-}
+void TfmRemoteClientMain::LabelServerAddClick() { AddItem<TfmEditServer>(*this, lvServers, ServerSettingsList); }
 
 void TfmRemoteClientMain::LabelServerEditClick() { EditItem<TfmEditServer>(*this, lvServers); }
 

@@ -100,7 +100,8 @@ TEST_F(MainWindowEdit, AddThenAnyCloseButOkLeavesListsAndFileAsTheyWere)
     };
     const Close closes[] = {
         {"Cancel", [&](TfmEditServer& d) { session.Click(d.bbCancel.Handle()); }},
-        {"Esc", [&](TfmEditServer& d) {
+        {"Esc",
+         [&](TfmEditServer& d) {
              d.editURL.SetFocus();
              session.PressKey(VK_ESCAPE);
          }},
@@ -184,9 +185,8 @@ TEST_F(MainWindowEdit, AddWithOkSavesTheItemUnderANewNameInRowOrder)
         // The new row sorts into place by its URL, and the file follows the rows.
         ASSERT_EQ(list.Count(), rowsBefore + 1);
         std::vector<std::wstring> captions = Captions(list);
-        EXPECT_TRUE(std::is_sorted(captions.begin(), captions.end(), [](const auto& a, const auto& b) {
-            return CompareCaptions(a, b) < 0;
-        }));
+        EXPECT_TRUE(std::is_sorted(captions.begin(), captions.end(),
+                                   [](const auto& a, const auto& b) { return CompareCaptions(a, b) < 0; }));
         auto at = std::find(captions.begin(), captions.end(), url);
         ASSERT_NE(at, captions.end());
         const int row = static_cast<int>(at - captions.begin());

@@ -15,23 +15,23 @@ class MainWindowSettings : public MainWindowTest {};
 TEST_F(MainWindowSettings, PreparedFileFillsTheListsSortedByURLWithTheirMarks)
 {
     const TTestServers& s = TTestServers::Get();
-    WriteSettings(SettingsXml({{"Item1", s.Refused(L"/b"), true, 5, "admin", "s3cret"},
-                               {"Item2", s.Refused(L"/a"), false, 10, "", ""},
-                               {"HandWritten", s.Refused(L"/c"), true, 0, "root", "p&amp;w"}},
-                              {{"Item3", s.Refused(L"/z"), true, 15, "Welcome"},
-                               {"Item4", s.Refused(L"/y"), false, 1, "&lt;b&gt;"}}));
+    WriteSettings(SettingsXml(
+        {{"Item1", s.Refused(L"/b"), true, 5, "admin", "s3cret"},
+         {"Item2", s.Refused(L"/a"), false, 10, "", ""},
+         {"HandWritten", s.Refused(L"/c"), true, 0, "root", "p&amp;w"}},
+        {{"Item3", s.Refused(L"/z"), true, 15, "Welcome"}, {"Item4", s.Refused(L"/y"), false, 1, "&lt;b&gt;"}}));
     Open();
 
     HWND servers = window->lvServers.Handle();
     EXPECT_EQ(Rows(servers), (std::vector<std::vector<std::wstring>>{{s.Refused(L"/a"), L"10", L"", L""},
-                                                                      {s.Refused(L"/b"), L"5", L"admin", L"s3cret"},
-                                                                      {s.Refused(L"/c"), L"0", L"root", L"p&w"}}));
+                                                                     {s.Refused(L"/b"), L"5", L"admin", L"s3cret"},
+                                                                     {s.Refused(L"/c"), L"0", L"root", L"p&w"}}));
     EXPECT_FALSE(gui::RowChecked(servers, 0));
     EXPECT_TRUE(gui::RowChecked(servers, 1));
     EXPECT_TRUE(gui::RowChecked(servers, 2));
     HWND sites = window->lvSites.Handle();
     EXPECT_EQ(Rows(sites), (std::vector<std::vector<std::wstring>>{{s.Refused(L"/y"), L"1", L"<b>"},
-                                                                    {s.Refused(L"/z"), L"15", L"Welcome"}}));
+                                                                   {s.Refused(L"/z"), L"15", L"Welcome"}}));
     EXPECT_FALSE(gui::RowChecked(sites, 0));
     EXPECT_TRUE(gui::RowChecked(sites, 1));
 

@@ -52,35 +52,35 @@ protected:
 TEST_F(MainWindowStatus, RowsShowTheOutcomeOfEachCheck)
 {
     const TTestServers& s = TTestServers::Get();
-    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 10, "", ""},
-                               {"Item2", s.Refused(), true, 5, "", ""},
-                               {"Item3", s.Http(L"/ok/sub"), false, 10, "", ""}},
-                              {{"Item4", s.Http(L"/page"), true, 10, "Welcome"},
-                               {"Item5", s.Http(L"/page"), true, 1, "Farewell"}}));
+    WriteSettings(SettingsXml(
+        {{"Item1", s.Http(L"/ok"), true, 10, "", ""},
+         {"Item2", s.Refused(), true, 5, "", ""},
+         {"Item3", s.Http(L"/ok/sub"), false, 10, "", ""}},
+        {{"Item4", s.Http(L"/page"), true, 10, "Welcome"}, {"Item5", s.Http(L"/page"), true, 1, "Farewell"}}));
     Open();
     ASSERT_TRUE(WaitForChecks());
 
     std::wstring now = ShortTime(clock.Now());
     std::wstring never = ShortTime(0);
-    EXPECT_EQ(Rows(window->lvStatus.Handle()),
-              (std::vector<std::vector<std::wstring>>{
-                  {L"Server", s.Http(L"/ok"), kReport, now, now, ShortTime(AddMinutes(clock.Now(), 10)), L"   0: 0"},
-                  {L"Server", s.Refused(), L"Failed to connect", now, never, ShortTime(AddMinutes(clock.Now(), 5)),
-                   L"   0: 0"},
-                  {L"Site", s.Http(L"/page"), L"Code found", now, now, ShortTime(AddMinutes(clock.Now(), 10)),
-                   L"   0: 0"},
-                  {L"Site", s.Http(L"/page"), L"Code not found", now, never, ShortTime(AddMinutes(clock.Now(), 1)),
-                   L"   0: 0"}}));
+    EXPECT_EQ(
+        Rows(window->lvStatus.Handle()),
+        (std::vector<std::vector<std::wstring>>{
+            {L"Server", s.Http(L"/ok"), kReport, now, now, ShortTime(AddMinutes(clock.Now(), 10)), L"   0: 0"},
+            {L"Server", s.Refused(), L"Failed to connect", now, never, ShortTime(AddMinutes(clock.Now(), 5)),
+             L"   0: 0"},
+            {L"Site", s.Http(L"/page"), L"Code found", now, now, ShortTime(AddMinutes(clock.Now(), 10)), L"   0: 0"},
+            {L"Site", s.Http(L"/page"), L"Code not found", now, never, ShortTime(AddMinutes(clock.Now(), 1)),
+             L"   0: 0"}}));
 }
 
 TEST_F(MainWindowStatus, RowsAreGreenWhenTheirCheckPassedAndRedWhenItFailed)
 {
     const TTestServers& s = TTestServers::Get();
-    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 10, "", ""},
-                               {"Item2", s.Refused(), true, 10, "", ""},
-                               {"Item3", s.Http(L"/html"), true, 10, "", ""}},
-                              {{"Item4", s.Http(L"/page"), true, 10, "Welcome"},
-                               {"Item5", s.Http(L"/page"), true, 10, "Farewell"}}));
+    WriteSettings(SettingsXml(
+        {{"Item1", s.Http(L"/ok"), true, 10, "", ""},
+         {"Item2", s.Refused(), true, 10, "", ""},
+         {"Item3", s.Http(L"/html"), true, 10, "", ""}},
+        {{"Item4", s.Http(L"/page"), true, 10, "Welcome"}, {"Item5", s.Http(L"/page"), true, 10, "Farewell"}}));
     Open();
     ASSERT_TRUE(WaitForChecks());
     window->BringToFront();
@@ -114,8 +114,8 @@ TEST_F(MainWindowStatus, RowsAreGreenWhenTheirCheckPassedAndRedWhenItFailed)
 TEST_F(MainWindowStatus, TimerTicksCheckDueItemsAndFailuresAddUpDowntime)
 {
     const TTestServers& s = TTestServers::Get();
-    WriteSettings(SettingsXml({{"Item1", s.Refused(), true, 1, "", ""}, {"Item2", s.Http(L"/ok"), true, 0, "", ""}},
-                              {}));
+    WriteSettings(
+        SettingsXml({{"Item1", s.Refused(), true, 1, "", ""}, {"Item2", s.Http(L"/ok"), true, 0, "", ""}}, {}));
     const TDateTime start = clock.Now();
     Open();
     ASSERT_TRUE(WaitForChecks());
@@ -131,9 +131,9 @@ TEST_F(MainWindowStatus, TimerTicksCheckDueItemsAndFailuresAddUpDowntime)
     clock.Set(AddMinutes(start, 75));
     window->CheckTimerTimer();
     ASSERT_TRUE(WaitForChecks());
-    EXPECT_EQ(StatusRow(0), (std::vector<std::wstring>{L"Server", s.Refused(), L"Failed to connect",
-                                                       ShortTime(clock.Now()), ShortTime(0),
-                                                       ShortTime(AddMinutes(clock.Now(), 1)), L"   1:15"}));
+    EXPECT_EQ(StatusRow(0),
+              (std::vector<std::wstring>{L"Server", s.Refused(), L"Failed to connect", ShortTime(clock.Now()),
+                                         ShortTime(0), ShortTime(AddMinutes(clock.Now(), 1)), L"   1:15"}));
     EXPECT_EQ(StatusRow(1)[3], ShortTime(clock.Now()));
     EXPECT_EQ(StatusRow(1)[6], L"   0: 0");
 
@@ -211,8 +211,8 @@ TEST_F(MainWindowStatus, ButtonsFollowTheSelection)
 TEST_F(MainWindowStatus, RefreshNowChecksTheSelectedRowAtOnce)
 {
     const TTestServers& s = TTestServers::Get();
-    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 60, "", ""}, {"Item2", s.Http(L"/ok"), true, 60, "", ""}},
-                              {}));
+    WriteSettings(
+        SettingsXml({{"Item1", s.Http(L"/ok"), true, 60, "", ""}, {"Item2", s.Http(L"/ok"), true, 60, "", ""}}, {}));
     const TDateTime start = clock.Now();
     Open();
     ASSERT_TRUE(WaitForChecks());
@@ -270,7 +270,8 @@ TEST_F(MainWindowStatus, RebootWritesItsOutcomeIntoTheStatusColumnOnly)
 TEST_F(MainWindowStatus, DisconnectedARebuildChecksEachItemOnceAndConnectResumes)
 {
     const TTestServers& s = TTestServers::Get();
-    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 0, "", ""}}, {{"Item2", s.Http(L"/page"), true, 0, "Welcome"}}));
+    WriteSettings(
+        SettingsXml({{"Item1", s.Http(L"/ok"), true, 0, "", ""}}, {{"Item2", s.Http(L"/page"), true, 0, "Welcome"}}));
     Open();
     window->CheckTimer.SetInterval(50);
     ASSERT_TRUE(WaitForChecks());
@@ -301,9 +302,8 @@ TEST_F(MainWindowStatus, DisconnectedARebuildChecksEachItemOnceAndConnectResumes
     EXPECT_TRUE(window->CheckTimer.Enabled());
     EXPECT_FALSE(Enabled(window->bbConnect));
     EXPECT_TRUE(Enabled(window->bbDisconnect));
-    EXPECT_TRUE(session.PumpUntil([&] { return StatusRow(0)[3] == ShortTime(clock.Now()) &&
-                                               StatusRow(1)[3] == ShortTime(clock.Now()); },
-                                  10000));
+    EXPECT_TRUE(session.PumpUntil(
+        [&] { return StatusRow(0)[3] == ShortTime(clock.Now()) && StatusRow(1)[3] == ShortTime(clock.Now()); }, 10000));
     session.Click(window->bbDisconnect.Handle());
 }
 
@@ -311,8 +311,8 @@ TEST_F(MainWindowStatus, LateCallbackFindsNoRowButRecomputesTheTrayState)
 {
     const TTestServers& s = TTestServers::Get();
     environment.Retrieval.DeadlineMs = 1500;
-    WriteSettings(SettingsXml({{"Item1", s.Hang(), true, 10, "", ""}, {"Item2", s.Http(L"/ok"), true, 10, "", ""}},
-                              {}));
+    WriteSettings(
+        SettingsXml({{"Item1", s.Hang(), true, 10, "", ""}, {"Item2", s.Http(L"/ok"), true, 10, "", ""}}, {}));
     Open();
     ASSERT_TRUE(session.PumpUntil([&] { return StatusRow(1)[2] == kReport; }));
     EXPECT_EQ(window->TrayHint(), s.Hang() + L": Status Ok\r\n" + s.Http(L"/ok") + L": Status Ok\r\n");
@@ -336,8 +336,8 @@ TEST_F(MainWindowStatus, FiftyHangingChecksOutliveRebuildDeleteAndClose)
     const int kServers = 50;
     std::vector<TServerItem> servers;
     for (int i = 0; i < kServers; ++i)
-        servers.push_back({"Item" + std::to_string(i), TTestServers::Get().Hang(L"/" + std::to_wstring(i)), true, 10,
-                           "", ""});
+        servers.push_back(
+            {"Item" + std::to_string(i), TTestServers::Get().Hang(L"/" + std::to_wstring(i)), true, 10, "", ""});
     WriteSettings(SettingsXml(servers, {}));
     Open();
     ASSERT_EQ(window->lvStatus.Count(), kServers);

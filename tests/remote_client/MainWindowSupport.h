@@ -40,10 +40,9 @@ inline std::string SettingsXml(const std::vector<TServerItem>& servers, const st
     if (!servers.empty()) {
         xml += "<Servers>";
         for (const auto& s : servers)
-            xml += "<" + s.Name + "><Active>" + (s.Active ? "True" : "False") + "</Active><URL>" +
-                   WideToUtf8(s.URL) + "</URL><CheckIntevalMinutes>" + std::to_string(s.Interval) +
-                   "</CheckIntevalMinutes><Username>" + s.Username + "</Username><Password>" + s.Password +
-                   "</Password></" + s.Name + ">";
+            xml += "<" + s.Name + "><Active>" + (s.Active ? "True" : "False") + "</Active><URL>" + WideToUtf8(s.URL) +
+                   "</URL><CheckIntevalMinutes>" + std::to_string(s.Interval) + "</CheckIntevalMinutes><Username>" +
+                   s.Username + "</Username><Password>" + s.Password + "</Password></" + s.Name + ">";
         xml += "</Servers>";
     }
     if (!sites.empty()) {

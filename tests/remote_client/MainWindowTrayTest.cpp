@@ -26,10 +26,7 @@ protected:
                        MAKELPARAM(event, TTrayIcon::kIconId));
         session.ProcessPending();
     }
-    bool InTray() const
-    {
-        return !gui::IsShown(window->Handle()) && window->TrayIcon.Visible() && ShellHoldsIcon();
-    }
+    bool InTray() const { return !gui::IsShown(window->Handle()) && window->TrayIcon.Visible() && ShellHoldsIcon(); }
     bool OnDesktop() const
     {
         return gui::IsShown(window->Handle()) && !window->TrayIcon.Visible() && !ShellHoldsIcon() &&
@@ -101,8 +98,8 @@ TEST_F(MainWindowTray, ToTheTrayAndBack)
          WM_LBUTTONUP},
         {"the system menu, then a double click",
          [&] { ::SendMessageW(window->Handle(), WM_SYSCOMMAND, kHideToTrayCommand, 0); }, WM_LBUTTONDBLCLK},
-        {"the private message, then the keyboard",
-         [&] { ::SendMessageW(window->Handle(), kHideToTrayMessage, 0, 0); }, NIN_KEYSELECT},
+        {"the private message, then the keyboard", [&] { ::SendMessageW(window->Handle(), kHideToTrayMessage, 0, 0); },
+         NIN_KEYSELECT},
     };
     for (const Way& way : ways) {
         SCOPED_TRACE(way.what);
@@ -140,8 +137,8 @@ TEST_F(MainWindowTray, ScreenshotOfTheWindowWithItsTrayButton)
 TEST_F(MainWindowTray, OverallStateOfTwoServersAndThePopUpsThatAnnounceIt)
 {
     const TTestServers& s = TTestServers::Get();
-    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 1, "", ""}, {"Item2", s.Http(L"/ok/sub"), true, 1, "", ""}},
-                              {}));
+    WriteSettings(
+        SettingsXml({{"Item1", s.Http(L"/ok"), true, 1, "", ""}, {"Item2", s.Http(L"/ok/sub"), true, 1, "", ""}}, {}));
     Open();
     ASSERT_TRUE(WaitForChecks());
 

@@ -35,12 +35,8 @@ TEST(StatusRows, DowntimeAsHoursAndMinutesPaddedWithBlanks)
         const wchar_t* text;
     };
     const Case cases[] = {
-        {0, L"   0: 0"},
-        {75, L"   1:15"},
-        {605, L"  10: 5"},
-        {59, L"   0:59"},
-        {600000, L"10000: 0"},
-        {-75, L"  -1:-15"},
+        {0, L"   0: 0"},  {75, L"   1:15"},      {605, L"  10: 5"},
+        {59, L"   0:59"}, {600000, L"10000: 0"}, {-75, L"  -1:-15"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.minutes << " minutes");
@@ -88,12 +84,9 @@ TEST(StatusRows, RowColourFromStateAndLastCheck)
         COLORREF colour;
     };
     const Case cases[] = {
-        {false, false, false, checked, true, lime},
-        {false, false, false, checked, false, red},
-        {false, false, false, 0, false, white},
-        {false, false, false, 0, true, white},
-        {true, false, false, checked, false, white},
-        {false, true, false, checked, true, white},
+        {false, false, false, checked, true, lime},  {false, false, false, checked, false, red},
+        {false, false, false, 0, false, white},      {false, false, false, 0, true, white},
+        {true, false, false, checked, false, white}, {false, true, false, checked, true, white},
         {false, false, true, checked, false, white},
     };
     for (const Case& c : cases) {

@@ -10,8 +10,8 @@ namespace {
 
 HICON Picture(int id)
 {
-    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16,
-                                           LR_SHARED));
+    return static_cast<HICON>(
+        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, LR_SHARED));
 }
 
 // Whether the shell holds the icon: changing nothing on an icon that it does not hold fails.
@@ -101,9 +101,8 @@ TEST(TrayIcon, ClicksAsTheShellReportsThem)
         int clicks;
         int doubleClicks;
     };
-    const Case cases[] = {{WM_LBUTTONDOWN, 0, 0}, {WM_LBUTTONUP, 1, 0},     {NIN_SELECT, 1, 0},
-                          {WM_LBUTTONDBLCLK, 1, 1}, {NIN_KEYSELECT, 2, 1}, {WM_RBUTTONUP, 2, 1},
-                          {WM_MOUSEMOVE, 2, 1}};
+    const Case cases[] = {{WM_LBUTTONDOWN, 0, 0}, {WM_LBUTTONUP, 1, 0}, {NIN_SELECT, 1, 0},  {WM_LBUTTONDBLCLK, 1, 1},
+                          {NIN_KEYSELECT, 2, 1},  {WM_RBUTTONUP, 2, 1}, {WM_MOUSEMOVE, 2, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "event " << c.event);
         ::SendMessageW(icon.Handle(), TTrayIcon::kCallbackMessage, MAKEWPARAM(10, 10),
