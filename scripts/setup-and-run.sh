@@ -5,10 +5,11 @@
 #
 #   scripts/setup-and-run.sh                  the demo settings
 #   scripts/setup-and-run.sh my/Settings.xml  your own settings (copied into the prefix and back on exit)
-#   scripts/setup-and-run.sh config           MendrelClient beside the stand-in service instead
+#   scripts/setup-and-run.sh config           MendrelClient in the folder of the stand-in service, which is
+#                                             registered as the "Mendrel" service of the prefix and running
 #
-# Without a display (or with MENDREL_HEADLESS=1) it runs on Xvfb, waits for the first checks, prints the status
-# rows and the path of a screenshot, and exits.
+# Without a display (or with MENDREL_HEADLESS=1) it runs on Xvfb, waits for the first checks (or for the
+# configuration client's window), prints what it found and the path of a screenshot, and exits.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -29,7 +30,10 @@ cleanup() {
   wine_session_stop
 }
 trap cleanup EXIT
-if [ $headless = 1 ]; then wine_session_start --xvfb; else wine_session_start; fi
+start_session() { if [ $headless = 1 ]; then wine_session_start --xvfb; else wine_session_start; fi; }
+new_prefix=0
+[ -f "$MENDREL_WINEPREFIX/system.reg" ] || new_prefix=1
+start_session
 
 bin="$root/build/x86_64"
 run="$root/build/run"
@@ -43,6 +47,52 @@ site_port=$(free_port)
 cp "$bin/standin_service/MendrelService.exe" "$run/service/"
 printf '[Remote]\r\nEnabled=True\r\nListenAddress=127.0.0.1\r\nPort=%s\r\nLogin=admin\r\nPassword=demo\r\nUseSSL=False\r\n\r\n' "$service_port" \
   > "$run/service/DravexMendrel.ini"
+
+if [ "${1:-}" = config ]; then
+  # MendrelClient belongs in the service's folder and controls the service through the service control
+  # manager, so the stand-in runs as the registered service "Mendrel" here, not in a console.
+  cp "$bin/config_client/MendrelClient.exe" "$run/service/"
+  # On the first boot of a prefix Wine's own device services keep the service database locked for long;
+  # after one restart of the session they come up at once.
+  if [ $new_prefix = 1 ]; then
+    wine_session_stop
+    start_session
+  fi
+  service_exe=$("$WINE64" winepath.exe -w "$run/service/MendrelService.exe" 2>/dev/null | tr -d '\r')
+  "$WINE64" sc.exe stop Mendrel >/dev/null 2>&1 || true
+  "$WINE64" sc.exe delete Mendrel >/dev/null 2>&1 || true
+  "$WINE64" sc.exe create Mendrel binpath= "$service_exe" start= demand >/dev/null
+  remove_service() {
+    "$WINE64" sc.exe stop Mendrel >/dev/null 2>&1 || true
+    "$WINE64" sc.exe delete Mendrel >/dev/null 2>&1 || true
+  }
+  trap 'remove_service; cleanup' EXIT
+  started=0
+  for _ in $(seq 1 30); do
+    "$WINE64" sc.exe start Mendrel >/dev/null 2>&1 || true
+    if curl -s -o /dev/null -u admin:demo "http://127.0.0.1:$service_port/Report"; then started=1; break; fi
+    sleep 1
+  done
+  if [ $started = 0 ]; then
+    echo "The stand-in service did not start" >&2
+    exit 1
+  fi
+  echo "The stand-in service \"Mendrel\" listens on http://127.0.0.1:$service_port (admin/demo)"
+  echo "MendrelClient edits $run/service/DravexMendrel.ini; \"Save and restart service\" restarts the stand-in"
+  if [ $headless = 1 ]; then
+    "$WINE64" "$run/service/MendrelClient.exe" &
+    pids+=($!)
+    shot="$root/build/x86_64/artifacts/run-config-client.png"
+    sleep 5 # the window comes up and settles
+    import -display "$DISPLAY" -window root "$shot"
+    echo "Service state: $("$WINE64" sc.exe query Mendrel 2>/dev/null | tr -d '\r' | grep -i state | sed 's/  */ /g')"
+    echo "Screenshot saved to $shot"
+  else
+    "$WINE64" "$run/service/MendrelClient.exe"
+  fi
+  exit 0
+fi
+
 "$WINE64" "$run/service/MendrelService.exe" /console >"$run/service.log" 2>&1 &
 pids+=($!)
 
@@ -50,13 +100,6 @@ pids+=($!)
 printf '<html><body><h1>Mendrel demo page</h1><p>All systems go</p></body></html>\n' > "$run/site/index.html"
 python3 -m http.server "$site_port" --bind 127.0.0.1 --directory "$run/site" >"$run/site.log" 2>&1 &
 pids+=($!)
-
-if [ "${1:-}" = config ]; then
-  cp "$bin/config_client/MendrelClient.exe" "$run/service/"
-  echo "Opening MendrelClient in $run/service (the stand-in listens on 127.0.0.1:$service_port)"
-  "$WINE64" "$run/service/MendrelClient.exe"
-  exit 0
-fi
 
 appdata=$("$WINE64" cmd.exe /c echo %APPDATA% 2>/dev/null | tr -d '\r')
 settings_dir=$("$WINE64" winepath.exe -u "$appdata\\MendrelRemoteClient" 2>/dev/null | tr -d '\r')
