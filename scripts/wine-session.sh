@@ -39,6 +39,12 @@ wine_session_start() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix $WINEPREFIX"
     "$WINE64" wineboot -i >/dev/null 2>&1 || true
+    # On its first boot Wine's own device services hold the service database, and services started then
+    # time out (1053): one restart of the server leaves a prefix that behaves like any later one.
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    "$WINESERVER" -w >/dev/null 2>&1 || true
+    "$WINESERVER" -p
+    "$WINE64" cmd.exe /c exit >/dev/null 2>&1 || true
   fi
   # Without a window manager on the display, Wine waits up to two seconds for one whenever a managed
   # window hides; unmanaged windows hide at once. This also warms the server and the prefix.
