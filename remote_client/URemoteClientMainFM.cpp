@@ -2,7 +2,7 @@
 
 #include "Exceptions.h"
 #include "LiteTools.h"
-#include "SpecialFolders.h"
+#include "ShellFolders.h"
 #include "UEditServerFM.h"
 #include "UEditSiteFM.h"
 #include "UServerStatus.h"

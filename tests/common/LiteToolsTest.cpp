@@ -1,5 +1,5 @@
 #include "LiteTools.h"
-#include "SpecialFolders.h"
+#include "ShellFolders.h"
 #include "Strings.h"
 
 #include <gtest/gtest.h>

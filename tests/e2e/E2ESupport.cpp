@@ -3,7 +3,7 @@
 
 #include "E2ESupport.h"
 
-#include "SpecialFolders.h"
+#include "ShellFolders.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

@@ -3,7 +3,7 @@
 #include "GuiHarness.h"
 #include "MainWindowSupport.h"
 
-#include "SpecialFolders.h"
+#include "ShellFolders.h"
 #include "Unique.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "GuiHarness.h"
 
 #include "Exceptions.h"
-#include "SpecialFolders.h"
+#include "ShellFolders.h"
 
 #include <gtest/gtest.h>
 
