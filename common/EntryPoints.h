@@ -4,8 +4,8 @@
 #include <windows.h>
 #include <wincred.h>
 
-using TCredUIPromptForCredentialsA = DWORD(WINAPI*)(PCREDUI_INFOA, PCSTR, PCtxtHandle, DWORD, PSTR, ULONG, PSTR,
-                                                     ULONG, BOOL*, DWORD);
+using TCredUIPromptForCredentialsA = DWORD(WINAPI*)(PCREDUI_INFOA, PCSTR, PCtxtHandle, DWORD, PSTR, ULONG, PSTR, ULONG,
+                                                    BOOL*, DWORD);
 using TIsUserAnAdmin = BOOL(WINAPI*)();
 
 struct TEntryPoints {

@@ -178,7 +178,7 @@ void HexToBuf(const std::string& text, void* buffer, size_t count)
 uint32_t ByteSum(const void* buffer, size_t count)
 {
     uint32_t sum = 0;
-    for (auto* p = static_cast<const uint8_t*>(buffer), *end = p + count; p != end; ++p)
+    for (auto *p = static_cast<const uint8_t*>(buffer), *end = p + count; p != end; ++p)
         sum += *p;
     return sum;
 }

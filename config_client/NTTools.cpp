@@ -86,7 +86,8 @@ void TNTServiceControlManager::Close()
 
 bool TNTServiceControlManager::ServiceExists(const std::wstring& serviceName) const
 {
-    return static_cast<bool>(UniqueServiceHandle(OpenServiceW(handle_.get(), serviceName.c_str(), kServiceQueryAccess)));
+    return static_cast<bool>(
+        UniqueServiceHandle(OpenServiceW(handle_.get(), serviceName.c_str(), kServiceQueryAccess)));
 }
 
 DWORD TNTServiceControlManager::GetServiceState(const std::wstring& serviceName) const
@@ -190,8 +191,9 @@ TServiceButtons ServiceButtonsFor(std::optional<DWORD> state)
     buttons.SaveAndRestartEnabled = running;
     buttons.StopStartEnabled = true;
     buttons.RestartEnabled = running;
-    buttons.StopStartCaption = running ? CurrentLocaleData().GetWideText("UClientMainFM_StopService", L"S&top service")
-                                       : CurrentLocaleData().GetWideText("UClientMainFM_StartService", L"S&tart service");
+    buttons.StopStartCaption = running
+                                   ? CurrentLocaleData().GetWideText("UClientMainFM_StopService", L"S&top service")
+                                   : CurrentLocaleData().GetWideText("UClientMainFM_StartService", L"S&tart service");
     return buttons;
 }
 

@@ -96,8 +96,8 @@ TfmMain::TfmMain(TApplication& app, TfmMainOptions options)
         Application().Terminate();
         return;
     }
-    SettingsFile = std::make_unique<TSettingsImage>(options_.SettingsPath.empty() ? SettingsFilePath()
-                                                                                  : options_.SettingsPath);
+    SettingsFile =
+        std::make_unique<TSettingsImage>(options_.SettingsPath.empty() ? SettingsFilePath() : options_.SettingsPath);
     SkinManager.SetActive(true);
     pgMain.SetActivePageIndex(0);
     FrameBar.OpenItem(kItemBehaviour, false);
@@ -163,12 +163,10 @@ void TfmMain::ConnectHandlers()
     using namespace std::placeholders;
     FrameBar.Item(kItemBehaviour).OnCreateFrame = std::bind(&TfmMain::FrameBarItems0CreateFrame, this, _1, _2, _3);
     FrameBar.Item(kItemServiceStart).OnCreateFrame = std::bind(&TfmMain::FrameBarItems1CreateFrame, this, _1, _2, _3);
-    FrameBar.Item(kItemMemoryOverflow).OnCreateFrame =
-        std::bind(&TfmMain::FrameBarItems2CreateFrame, this, _1, _2, _3);
+    FrameBar.Item(kItemMemoryOverflow).OnCreateFrame = std::bind(&TfmMain::FrameBarItems2CreateFrame, this, _1, _2, _3);
     FrameBar.Item(kItemRemote).OnCreateFrame = std::bind(&TfmMain::FrameBarItems3CreateFrame, this, _1, _2, _3);
     FrameBar.Item(kItemBehaviour).OnFrameDestroy = std::bind(&TfmMain::FrameBarItems0FrameDestroy, this, _1, _2, _3);
-    FrameBar.Item(kItemServiceStart).OnFrameDestroy =
-        std::bind(&TfmMain::FrameBarItems1FrameDestroy, this, _1, _2, _3);
+    FrameBar.Item(kItemServiceStart).OnFrameDestroy = std::bind(&TfmMain::FrameBarItems1FrameDestroy, this, _1, _2, _3);
     FrameBar.Item(kItemMemoryOverflow).OnFrameDestroy =
         std::bind(&TfmMain::FrameBarItems2FrameDestroy, this, _1, _2, _3);
     FrameBar.Item(kItemRemote).OnFrameDestroy = std::bind(&TfmMain::FrameBarItems3FrameDestroy, this, _1, _2, _3);

@@ -292,8 +292,7 @@ void TSettingsImage::WriteBool(std::string_view section, std::string_view key, b
     WriteString(section, key, value ? "True" : "False");
 }
 
-std::wstring TSettingsImage::ReadWideString(std::string_view section, std::string_view key,
-                                            std::wstring_view def) const
+std::wstring TSettingsImage::ReadWideString(std::string_view section, std::string_view key, std::wstring_view def) const
 {
     const TSection* s = FindSection(section);
     const TLine* line = s ? FindLine(*s, key) : nullptr;
@@ -321,8 +320,8 @@ void TSettingsImage::UpdateFile() const
     };
 
     SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-    UniqueHandle file(NullIfInvalid(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr)));
+    UniqueHandle file(NullIfInvalid(
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
     if (!file)
         RaiseCreateError(fileName_, GetLastError());
     size_t written = 0;
@@ -367,8 +366,8 @@ int TSpinRange::Clamp(int64_t value) const
 {
     if (HasLimits())
         value = std::clamp<int64_t>(value, MinValue, MaxValue);
-    return static_cast<int>(std::clamp<int64_t>(value, std::numeric_limits<int>::min(),
-                                                std::numeric_limits<int>::max()));
+    return static_cast<int>(
+        std::clamp<int64_t>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 // Only digits can be typed, so a run of digits too long for 32 bits was meant as a large number: a field with
@@ -404,11 +403,20 @@ int TSpinRange::ValueFromText(std::wstring_view text) const
 std::span<const TSettingKey> SettingKeyTable()
 {
     using namespace SettingKeys;
-    static const TSettingKey table[] = {DisableShutdown, InitialReserveBytes, RebootOnOverflowEnabled,
-                                        CheckBytes,      CheckIntervalMSec,   RemoteEnabled,
-                                        Port,            Login,               Password,
-                                        PagesFolder,     UseSSL,              RootCertFile,
-                                        CertFile,        KeyFile};
+    static const TSettingKey table[] = {DisableShutdown,
+                                        InitialReserveBytes,
+                                        RebootOnOverflowEnabled,
+                                        CheckBytes,
+                                        CheckIntervalMSec,
+                                        RemoteEnabled,
+                                        Port,
+                                        Login,
+                                        Password,
+                                        PagesFolder,
+                                        UseSSL,
+                                        RootCertFile,
+                                        CertFile,
+                                        KeyFile};
     return table;
 }
 

@@ -76,7 +76,7 @@ public:
 
 private:
     struct TLine {
-        std::string text;                  // "key=value", or a line without "=" kept as it was read
+        std::string text;                     // "key=value", or a line without "=" kept as it was read
         size_t keyLength = std::string::npos; // npos: the line holds no "="
     };
     struct TSection {
@@ -130,10 +130,10 @@ struct TSettingKey {
     const char* Section;
     const char* Key;
     TSettingKind Kind;
-    const char* DefaultText;  // flags and texts; empty for a generated default
-    int DefaultNumber;        // numbers
+    const char* DefaultText; // flags and texts; empty for a generated default
+    int DefaultNumber;       // numbers
     TGeneratedDefault Generated;
-    TSpinRange Range;         // numbers
+    TSpinRange Range; // numbers
 };
 
 namespace SettingKeys {
@@ -141,16 +141,16 @@ constexpr TSpinRange kBytesRange{0, 2000000000, 65536};
 constexpr TSpinRange kMillisecondsRange{0, 2000000000, 1000};
 constexpr TSpinRange kPortRange{0, 0, 1};
 
-constexpr TSettingKey DisableShutdown{"Behaviour", "DisableShutdown", TSettingKind::Flag, "False", 0,
-                                      TGeneratedDefault::None, {}};
-constexpr TSettingKey InitialReserveBytes{"Memory", "InitialReserveBytes", TSettingKind::Number, "", 10240000,
-                                          TGeneratedDefault::None, kBytesRange};
-constexpr TSettingKey RebootOnOverflowEnabled{"Memory", "RebootOnOverflowEnabled", TSettingKind::Flag, "False", 0,
-                                              TGeneratedDefault::None, {}};
-constexpr TSettingKey CheckBytes{"Memory", "CheckBytes", TSettingKind::Number, "", 1024000, TGeneratedDefault::None,
+constexpr TSettingKey DisableShutdown{
+    "Behaviour", "DisableShutdown", TSettingKind::Flag, "False", 0, TGeneratedDefault::None, {}};
+constexpr TSettingKey InitialReserveBytes{"Memory", "InitialReserveBytes",   TSettingKind::Number, "",
+                                          10240000, TGeneratedDefault::None, kBytesRange};
+constexpr TSettingKey RebootOnOverflowEnabled{
+    "Memory", "RebootOnOverflowEnabled", TSettingKind::Flag, "False", 0, TGeneratedDefault::None, {}};
+constexpr TSettingKey CheckBytes{"Memory",   "CheckBytes", TSettingKind::Number, "", 1024000, TGeneratedDefault::None,
                                  kBytesRange};
-constexpr TSettingKey CheckIntervalMSec{"Memory", "CheckIntervalMSec", TSettingKind::Number, "", 30000,
-                                        TGeneratedDefault::None, kMillisecondsRange};
+constexpr TSettingKey CheckIntervalMSec{"Memory", "CheckIntervalMSec",     TSettingKind::Number, "",
+                                        30000,    TGeneratedDefault::None, kMillisecondsRange};
 constexpr TSettingKey RemoteEnabled{"Remote", "Enabled", TSettingKind::Flag, "False", 0, TGeneratedDefault::None, {}};
 constexpr TSettingKey Port{"Remote", "Port", TSettingKind::Number, "", 3745, TGeneratedDefault::None, kPortRange};
 constexpr TSettingKey Login{"Remote", "Login", TSettingKind::Text, "", 0, TGeneratedDefault::UserName, {}};
@@ -158,10 +158,10 @@ constexpr TSettingKey Password{"Remote", "Password", TSettingKind::Text, "", 0, 
 constexpr TSettingKey PagesFolder{"Remote", "PagesFolder", TSettingKind::Text, "pages\\", 0, TGeneratedDefault::None,
                                   {}};
 constexpr TSettingKey UseSSL{"Remote", "UseSSL", TSettingKind::Flag, "True", 0, TGeneratedDefault::None, {}};
-constexpr TSettingKey RootCertFile{"Remote", "RootCertFile", TSettingKind::Text, "cert.pem", 0,
-                                   TGeneratedDefault::None, {}};
-constexpr TSettingKey CertFile{"Remote", "CertFile", TSettingKind::Text, "ssllocalhost.cer", 0,
-                               TGeneratedDefault::None, {}};
+constexpr TSettingKey RootCertFile{"Remote", "RootCertFile", TSettingKind::Text, "cert.pem", 0, TGeneratedDefault::None,
+                                   {}};
+constexpr TSettingKey CertFile{"Remote", "CertFile", TSettingKind::Text, "ssllocalhost.cer", 0, TGeneratedDefault::None,
+                               {}};
 constexpr TSettingKey KeyFile{"Remote", "KeyFile", TSettingKind::Text, "ssllocalhost.key", 0, TGeneratedDefault::None,
                               {}};
 } // namespace SettingKeys

@@ -57,8 +57,8 @@ bool TUserRightsSystem::IsUserAnAdmin()
 
 bool TUserRightsSystem::HasCredentialPrompt() { return EntryPoints().CredUIPromptForCredentialsA != nullptr; }
 
-DWORD TUserRightsSystem::PromptForCredentials(CREDUI_INFOA& info, const char* target, char* userName,
-                                              ULONG userNameMax, char* password, ULONG passwordMax, DWORD flags)
+DWORD TUserRightsSystem::PromptForCredentials(CREDUI_INFOA& info, const char* target, char* userName, ULONG userNameMax,
+                                              char* password, ULONG passwordMax, DWORD flags)
 {
     TCredUIPromptForCredentialsA entry = EntryPoints().CredUIPromptForCredentialsA;
     Assert(entry != nullptr, "Credential prompt is not bound", kUnit, __LINE__);
@@ -74,8 +74,7 @@ bool TUserRightsSystem::ShowCredentialsDialog(HWND owner, const std::string& cap
     return dialog_(owner, caption, password, userName, computerName, message);
 }
 
-bool TUserRightsSystem::LogonAndImpersonate(const std::string& account, const char* domain,
-                                            const std::string& password)
+bool TUserRightsSystem::LogonAndImpersonate(const std::string& account, const char* domain, const std::string& password)
 {
     HANDLE token = nullptr;
     if (!LogonUserA(account.c_str(), domain, password.c_str(), LOGON32_LOGON_INTERACTIVE, LOGON32_PROVIDER_DEFAULT,

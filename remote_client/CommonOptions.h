@@ -50,8 +50,8 @@ struct ICommonOptions;
 MENDREL_DECLARE_UUID(ICommonOptions, "0C4B7E59-3C36-4E0B-9D3B-6E1A4F7B8A21", 0x0c4b7e59, 0x3c36, 0x4e0b, 0x9d, 0x3b,
                      0x6e, 0x1a, 0x4f, 0x7b, 0x8a, 0x21)
 struct IXMLOptions;
-MENDREL_DECLARE_UUID(IXMLOptions, "5A0E3D2C-8F61-4C59-B7A4-2D9E0C6F1B33", 0x5a0e3d2c, 0x8f61, 0x4c59, 0xb7, 0xa4,
-                     0x2d, 0x9e, 0x0c, 0x6f, 0x1b, 0x33)
+MENDREL_DECLARE_UUID(IXMLOptions, "5A0E3D2C-8F61-4C59-B7A4-2D9E0C6F1B33", 0x5a0e3d2c, 0x8f61, 0x4c59, 0xb7, 0xa4, 0x2d,
+                     0x9e, 0x0c, 0x6f, 0x1b, 0x33)
 
 // Paths are 8-bit text, parts separated by PathDelimiter; a part is a name or name=value (see XmlTools.cpp).
 struct ICommonOptions : public IUnknown {

@@ -1,6 +1,5 @@
 #include "HTMLHelpApi.h"
 
-
 namespace {
 
 constexpr UINT kDisplayTopic = 0; // HH_DISPLAY_TOPIC
@@ -21,8 +20,8 @@ bool EndsWithNoCase(const std::wstring& text, const std::wstring& tail)
 {
     if (tail.size() > text.size())
         return false;
-    return CompareStringOrdinal(text.c_str() + text.size() - tail.size(), static_cast<int>(tail.size()),
-                                tail.c_str(), static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
+    return CompareStringOrdinal(text.c_str() + text.size() - tail.size(), static_cast<int>(tail.size()), tail.c_str(),
+                                static_cast<int>(tail.size()), TRUE) == CSTR_EQUAL;
 }
 
 } // namespace

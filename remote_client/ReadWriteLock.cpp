@@ -41,8 +41,7 @@ void TReadWriteLock::BeginWrite()
         ++writeDepth_;
         return;
     }
-    Assert(readers_.find(self) == readers_.end(), "Write lock requested while holding the read lock", kUnit,
-           __LINE__);
+    Assert(readers_.find(self) == readers_.end(), "Write lock requested while holding the read lock", kUnit, __LINE__);
     ++waitingWriters_;
     changed_.wait(guard, [this] { return writer_ == 0 && readers_.empty(); });
     --waitingWriters_;

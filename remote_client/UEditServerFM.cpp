@@ -244,7 +244,8 @@ HRESULT TfmEditServer::Authenticate(HWND* window, LPWSTR* username, LPWSTR* pass
     try {
         *username = CoTaskCopy(editUsername.Text());
         *password = CoTaskCopy(editPassword.Text());
-    } catch (...) {}
+    } catch (...) {
+    }
     if (!*username || !*password) {
         ::CoTaskMemFree(*username);
         ::CoTaskMemFree(*password);

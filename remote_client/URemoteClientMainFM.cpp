@@ -173,13 +173,17 @@ std::wstring GetSettingsFileName() { return GetAppDataFolder() + L"MendrelRemote
 
 TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app)
     : TfmRemoteClientMain(app, ParamList(), GetSettingsFileName())
-{}
+{
+}
 
 TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app, const std::vector<std::string>& args,
                                          std::wstring settingsFileName, TRemoteClientEnvironment environment)
-    : TForm(app), TrayIcon(SmallIcon(IDI_PADLOCK)),
-      Clock(environment.Clock ? std::move(environment.Clock) : TClock(&Now)), CheckRetrieval(environment.Retrieval),
-      settingsFileName_(std::move(settingsFileName)), checkTarget_(std::make_unique<TCheckCallbackTarget>())
+    : TForm(app),
+      TrayIcon(SmallIcon(IDI_PADLOCK)),
+      Clock(environment.Clock ? std::move(environment.Clock) : TClock(&Now)),
+      CheckRetrieval(environment.Retrieval),
+      settingsFileName_(std::move(settingsFileName)),
+      checkTarget_(std::make_unique<TCheckCallbackTarget>())
 {
     BuildLayout();
     BuildTray();

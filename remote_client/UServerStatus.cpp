@@ -137,10 +137,8 @@ std::wstring ServerReportStatusText(const TServerReport& report)
     case TServerReport::TOutcome::Report:
         return FormatW(L"%ls: Physical free: %ls MB, Total free: %ls MB.", report.CurrentTime.c_str(),
                        report.PhysicalFree.c_str(), report.TotalFree.c_str());
-    case TServerReport::TOutcome::ParserError:
-        return report.ErrorText;
-    default:
-        return L"Bad response";
+    case TServerReport::TOutcome::ParserError: return report.ErrorText;
+    default: return L"Bad response";
     }
 }
 

@@ -122,7 +122,8 @@ void TTrayIcon::HandleException(const std::exception_ptr& error) noexcept
         try {
             OnError(error);
             return;
-        } catch (...) {}
+        } catch (...) {
+        }
     }
     TWindowBase::HandleException(error);
 }

@@ -6,10 +6,10 @@
 #include <string>
 
 struct TNotificationMetrics {
-    int WWidth = 0;          // width of one "W" in the label's font (the estimate takes n of them)
-    int LineHeight = 0;      // height of "jJ" in the label's font
-    SIZE Initial = {};       // the window's size at creation
-    SIZE InitialPanel = {};  // the panel's (client area's) size at creation
+    int WWidth = 0;         // width of one "W" in the label's font (the estimate takes n of them)
+    int LineHeight = 0;     // height of "jJ" in the label's font
+    SIZE Initial = {};      // the window's size at creation
+    SIZE InitialPanel = {}; // the panel's (client area's) size at creation
     int LabelLeft = 56, LabelTop = 8, LabelRight = 8, LabelBottom = 8;
 };
 

@@ -58,10 +58,8 @@ bool IsCertificateProblem(DWORD code)
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
     case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
-        return true;
-    default:
-        return false;
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return true;
+    default: return false;
     }
 }
 
@@ -69,9 +67,9 @@ bool IsCertificateProblem(DWORD code)
 // more than a loopback request itself. Requests on one session may run on any number of threads.
 HINTERNET SharedSession()
 {
-    static HINTERNET session = WinHttpOpen(L"Mozilla/5.0 (compatible; MendrelRemoteClient)",
-                                           WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                           WINHTTP_NO_PROXY_BYPASS, 0);
+    static HINTERNET session =
+        WinHttpOpen(L"Mozilla/5.0 (compatible; MendrelRemoteClient)", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     return session;
 }
 
@@ -227,8 +225,7 @@ private:
 class TRetrieval {
 public:
     TRetrieval(const std::wstring& url, IBindStatusCallback* callback, const TRetrieveOptions& options)
-        : url_(url), callback_(callback), options_(options),
-          deadline_(GetTickCount64() + options.DeadlineMs)
+        : url_(url), callback_(callback), options_(options), deadline_(GetTickCount64() + options.DeadlineMs)
     {
     }
 
@@ -313,8 +310,8 @@ std::optional<std::string> TRetrieval::Run()
     if (!connection)
         return Fail(GetLastError());
     DWORD openFlags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr,
-                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, openFlags));
+    UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                              WINHTTP_DEFAULT_ACCEPT_TYPES, openFlags));
     if (!request)
         return Fail(GetLastError());
     TDeadlineWatch watch(request.get(), deadline_);
@@ -400,8 +397,8 @@ std::string TRetrieval::ReadBody(HINTERNET request)
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available) || available == 0)
             break;
-        DWORD want = static_cast<DWORD>(
-            std::min<size_t>({kReadChunk, options_.MaxBodyBytes - body.size(), size_t(available)}));
+        DWORD want =
+            static_cast<DWORD>(std::min<size_t>({kReadChunk, options_.MaxBodyBytes - body.size(), size_t(available)}));
         DWORD read = 0;
         if (!WinHttpReadData(request, buffer.data(), want, &read) || read == 0)
             break;
@@ -430,10 +427,9 @@ bool TRetrieval::AnswerChallenge(HINTERNET request, DWORD statusCode)
     DWORD scheme = ChooseAuthScheme(supported, first);
     if (scheme == 0)
         return false;
-    DWORD targetKind = statusCode == HTTP_STATUS_PROXY_AUTH_REQ ? WINHTTP_AUTH_TARGET_PROXY
-                                                                 : WINHTTP_AUTH_TARGET_SERVER;
-    return WinHttpSetCredentials(request, targetKind, scheme, username, password ? password : L"", nullptr) !=
-           FALSE;
+    DWORD targetKind =
+        statusCode == HTTP_STATUS_PROXY_AUTH_REQ ? WINHTTP_AUTH_TARGET_PROXY : WINHTTP_AUTH_TARGET_SERVER;
+    return WinHttpSetCredentials(request, targetKind, scheme, username, password ? password : L"", nullptr) != FALSE;
 }
 
 // Without a security answer of its own the callback object's bind flags decide.
@@ -698,10 +694,7 @@ std::optional<std::string> RetrieveURL(const std::wstring& url, IBindStatusCallb
 // ---------------------------------------------------------------------------------------------------------------
 // TCheckStatus
 
-TCheckStatus::TCheckStatus(TClock clock) : clock_(clock ? std::move(clock) : TClock(&Now))
-{
-    LastCheckTime = clock_();
-}
+TCheckStatus::TCheckStatus(TClock clock) : clock_(clock ? std::move(clock) : TClock(&Now)) { LastCheckTime = clock_(); }
 
 TCheckStatus::~TCheckStatus() = default;
 

@@ -20,8 +20,8 @@ struct ICheckStatus;
 MENDREL_DECLARE_UUID(ICheckStatus, "A8B2FC61-4DA0-42B4-8C1F-ED3F3A4B9E1E", 0xa8b2fc61, 0x4da0, 0x42b4, 0x8c, 0x1f, 0xed,
                      0x3f, 0x3a, 0x4b, 0x9e, 0x1e)
 struct ICheckServerStatus;
-MENDREL_DECLARE_UUID(ICheckServerStatus, "6828615C-5738-4C42-8323-AF0A1D16C35E", 0x6828615c, 0x5738, 0x4c42, 0x83,
-                     0x23, 0xaf, 0x0a, 0x1d, 0x16, 0xc3, 0x5e)
+MENDREL_DECLARE_UUID(ICheckServerStatus, "6828615C-5738-4C42-8323-AF0A1D16C35E", 0x6828615c, 0x5738, 0x4c42, 0x83, 0x23,
+                     0xaf, 0x0a, 0x1d, 0x16, 0xc3, 0x5e)
 
 // What the scheduler sees of a monitored item.
 struct ICheckStatus : public IUnknown {
@@ -122,8 +122,7 @@ public:
                                          LPCWSTR statusText) override;
     HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) override;
     HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* bindFlags, BINDINFO* bindInfo) override;
-    HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
-                                              STGMEDIUM* medium) override;
+    HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override;
     HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID riid, IUnknown* object) override;
     // IAuthenticate
     HRESULT STDMETHODCALLTYPE Authenticate(HWND* window, LPWSTR* username, LPWSTR* password) override;

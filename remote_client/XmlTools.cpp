@@ -933,8 +933,8 @@ void WriteFileReplacing(const std::wstring& fileName, const std::string& content
     UniqueHandle file;
     for (int attempt = 0; !file; ++attempt) {
         temp = fileName + FormatW(L".%08lX%04X.tmp", GetCurrentProcessId(), counter.fetch_add(1) & 0xFFFF);
-        file = UniqueHandle(NullIfInvalid(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                                      FILE_ATTRIBUTE_NORMAL, nullptr)));
+        file = UniqueHandle(NullIfInvalid(
+            CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)));
         if (!file && (GetLastError() != ERROR_FILE_EXISTS || attempt >= 100))
             throw ELastWin32Error();
     }

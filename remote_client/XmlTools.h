@@ -9,8 +9,8 @@
 //
 // A value is the text of an element without child elements; an empty text reads as null, a path that does
 // not resolve as MissingValue. Reading or writing the value of an element that has child elements fails
-// with "Element does not contain a single text node". Writing creates the missing elements of the path (appended as last children,
-// with the attribute Name for a name=value part).
+// with "Element does not contain a single text node". Writing creates the missing elements of the path (appended as
+// last children, with the attribute Name for a name=value part).
 //
 // The store keeps, beside the document, an index of every element's child elements by name and by Name
 // attribute, so that each path step costs the same however many siblings an element has.

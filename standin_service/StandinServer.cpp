@@ -310,8 +310,8 @@ void TStandinServer::Serve(SOCKET client, std::string peer)
     }
     if (head.find("\r\n\r\n") != std::string::npos) {
         std::optional<THttpRequest> request = ParseHttpRequest(head);
-        THttpResponse response =
-            request ? service_.Handle(*request, peer) : Page(400, "Bad Request", "<html><body>Bad request</body></html>");
+        THttpResponse response = request ? service_.Handle(*request, peer)
+                                         : Page(400, "Bad Request", "<html><body>Bad request</body></html>");
         std::string out = response.Serialize();
         size_t sent = 0;
         while (sent < out.size()) {

@@ -54,10 +54,8 @@ DWORD WINAPI ServiceControl(DWORD control, DWORD, void*, void*)
         ReportServiceState(SERVICE_STOP_PENDING);
         SetEvent(g_stopEvent);
         return NO_ERROR;
-    case SERVICE_CONTROL_INTERROGATE:
-        return NO_ERROR;
-    default:
-        return ERROR_CALL_NOT_IMPLEMENTED;
+    case SERVICE_CONTROL_INTERROGATE: return NO_ERROR;
+    default: return ERROR_CALL_NOT_IMPLEMENTED;
     }
 }
 

@@ -16,8 +16,7 @@ TApplication::~TApplication()
 {
     // A quit request that nobody read must not end the next loop of this thread.
     MSG message;
-    while (::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    }
+    while (::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
 }
 
 void TApplication::Run()

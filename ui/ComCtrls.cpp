@@ -7,10 +7,7 @@
 
 namespace {
 
-void CheckRow(bool exists, int line)
-{
-    Assert(exists, "The list row exists", "ui\\ComCtrls", line);
-}
+void CheckRow(bool exists, int line) { Assert(exists, "The list row exists", "ui\\ComCtrls", line); }
 
 } // namespace
 
@@ -26,8 +23,8 @@ int CompareCaptions(const std::wstring& a, const std::wstring& b)
 TPageControl::TPageControl(TWinControl& parent) : TWinControl(&parent)
 {
     CreateContainer(WS_VISIBLE, 0);
-    tab_ = ::CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS, 0, 0,
-                             0, 0, Handle(), NextControlId(), ::GetModuleHandleW(nullptr), nullptr);
+    tab_ = ::CreateWindowExW(0, WC_TABCONTROLW, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS, 0, 0, 0, 0,
+                             Handle(), NextControlId(), ::GetModuleHandleW(nullptr), nullptr);
     if (!tab_)
         throw ELastWin32Error();
     AttachPart(tab_);
@@ -280,8 +277,8 @@ bool TListItem::Checked() const
     int index = Index();
     if (index < 0)
         return false;
-    UINT state = static_cast<UINT>(::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index),
-                                                  LVIS_STATEIMAGEMASK));
+    UINT state = static_cast<UINT>(
+        ::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_STATEIMAGEMASK));
     return (state >> 12) == 2;
 }
 
@@ -308,9 +305,9 @@ void TListItem::SetData(TObject* data)
 bool TListItem::Selected() const
 {
     int index = Index();
-    return index >= 0 && (::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index),
-                                         LVIS_SELECTED) &
-                          LVIS_SELECTED) != 0;
+    return index >= 0 &&
+           (::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) &
+            LVIS_SELECTED) != 0;
 }
 
 void TListItem::SetSelected(bool selected)
@@ -323,9 +320,8 @@ void TListItem::SetSelected(bool selected)
 bool TListItem::Focused() const
 {
     int index = Index();
-    return index >= 0 &&
-           (::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_FOCUSED) &
-            LVIS_FOCUSED) != 0;
+    return index >= 0 && (::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_FOCUSED) &
+                          LVIS_FOCUSED) != 0;
 }
 
 void TListItem::SetFocused(bool focused)
@@ -471,8 +467,7 @@ TListItem TListView::FocusedItem()
 
 TListItem TListView::SelectedItem()
 {
-    return Item(
-        static_cast<int>(::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+    return Item(static_cast<int>(::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
 }
 
 std::vector<TListItem> TListView::SelectedItems()
@@ -558,8 +553,8 @@ bool TListView::HandleNotify(NMHDR* header, LRESULT& result)
         TListItemDrawInfo info;
         info.Index = static_cast<int>(draw->nmcd.dwItemSpec);
         // The control's own item states, since uItemState does not report selection reliably for lists.
-        UINT state = static_cast<UINT>(::SendMessageW(Handle(), LVM_GETITEMSTATE, draw->nmcd.dwItemSpec,
-                                                      LVIS_SELECTED | LVIS_FOCUSED));
+        UINT state = static_cast<UINT>(
+            ::SendMessageW(Handle(), LVM_GETITEMSTATE, draw->nmcd.dwItemSpec, LVIS_SELECTED | LVIS_FOCUSED));
         info.Selected = (state & LVIS_SELECTED) != 0;
         info.Focused = (state & LVIS_FOCUSED) != 0;
         info.Hot = (draw->nmcd.uItemState & CDIS_HOT) != 0;

@@ -51,7 +51,8 @@ bool TOpenDialog::Execute(HWND owner)
         // A remembered name that the dialog refuses (a file since removed from a drive, say) must not keep
         // the user from picking another: the second attempt starts empty.
         if (error != FNERR_INVALIDFILENAME || attempt == 1)
-            throw Exception(Format("The file dialog could not be shown (error 0x%lX)", static_cast<unsigned long>(error)));
+            throw Exception(
+                Format("The file dialog could not be shown (error 0x%lX)", static_cast<unsigned long>(error)));
     }
     return false;
 }

@@ -34,9 +34,7 @@ LRESULT TGroupBox::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         TWinControl::WindowProc(message, wParam, lParam);
         Paint(reinterpret_cast<HDC>(wParam));
         return 0;
-    case WM_SIZE:
-        ::InvalidateRect(Handle(), nullptr, TRUE);
-        break;
+    case WM_SIZE: ::InvalidateRect(Handle(), nullptr, TRUE); break;
     default: break;
     }
     return TWinControl::WindowProc(message, wParam, lParam);
@@ -142,9 +140,7 @@ LRESULT TImage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         TWinControl::WindowProc(message, wParam, lParam);
         Paint(reinterpret_cast<HDC>(wParam));
         return 0;
-    case WM_SIZE:
-        ::InvalidateRect(Handle(), nullptr, TRUE);
-        break;
+    case WM_SIZE: ::InvalidateRect(Handle(), nullptr, TRUE); break;
     default: break;
     }
     return TWinControl::WindowProc(message, wParam, lParam);
@@ -197,8 +193,7 @@ namespace {
 const UINT_PTR kTimerId = 1;
 }
 
-TTimer::TTimer(TWinControl& owner, UINT interval, bool enabled)
-    : owner_(owner), interval_(interval), enabled_(enabled)
+TTimer::TTimer(TWinControl& owner, UINT interval, bool enabled) : owner_(owner), interval_(interval), enabled_(enabled)
 {
     CreateOwnWindow(0, 0, L"", HWND_MESSAGE, nullptr);
     Restart();

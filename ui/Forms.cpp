@@ -115,8 +115,7 @@ void TForm::ApplyStyles()
     // The topmost state is a place in the z-order that only SetWindowPos changes, not a style bit.
     bool topmost = (::GetWindowLongPtrW(Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     ::SetWindowLongPtrW(Handle(), GWL_STYLE, static_cast<LONG_PTR>(WindowStyle()));
-    ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE,
-                        static_cast<LONG_PTR>(WindowExStyle() | (topmost ? WS_EX_TOPMOST : 0)));
+    ::SetWindowLongPtrW(Handle(), GWL_EXSTYLE, static_cast<LONG_PTR>(WindowExStyle() | (topmost ? WS_EX_TOPMOST : 0)));
     UINT flags = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_FRAMECHANGED;
     if (topmost == stayOnTop_)
         flags |= SWP_NOZORDER;
@@ -341,8 +340,7 @@ LRESULT TForm::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             if (focus && ::IsChild(Handle(), focus))
                 return 0;
             HWND target = lastFocus_;
-            if (!target || !::IsChild(Handle(), target) || !::IsWindowVisible(target) ||
-                !::IsWindowEnabled(target))
+            if (!target || !::IsChild(Handle(), target) || !::IsWindowVisible(target) || !::IsWindowEnabled(target))
                 target = ::GetNextDlgTabItem(Handle(), nullptr, FALSE);
             ::SetFocus(target ? target : Handle());
         }
@@ -384,8 +382,8 @@ bool TForm::HandleDialogKey(MSG& message)
     if (focus && focus != Handle() && !::IsChild(Handle(), focus))
         focus = nullptr;
     auto dialogCode = [&] {
-        return focus ? static_cast<UINT>(::SendMessageW(focus, WM_GETDLGCODE, message.wParam,
-                                                        reinterpret_cast<LPARAM>(&message)))
+        return focus ? static_cast<UINT>(
+                           ::SendMessageW(focus, WM_GETDLGCODE, message.wParam, reinterpret_cast<LPARAM>(&message)))
                      : 0u;
     };
     const UINT wantsAll = DLGC_WANTALLKEYS | DLGC_WANTMESSAGE;

@@ -83,8 +83,7 @@ private:
 
 // ---------------------------------------------------------------------------------------------------------
 
-TFrameBarItem::TFrameBarItem(TFrameBar& bar, int index, const std::wstring& caption)
-    : index_(index), caption_(caption)
+TFrameBarItem::TFrameBarItem(TFrameBar& bar, int index, const std::wstring& caption) : index_(index), caption_(caption)
 {
     title_ = std::make_unique<TFrameBarTitle>(bar, index, caption);
     page_ = std::make_unique<TFrameBarPage>(bar);
@@ -191,8 +190,8 @@ void TFrameBar::CreateFrameOf(TFrameBarItem& item)
         item.OnCreateFrame(*this, *item.page_, frame);
     if (!frame)
         return;
-    Assert(frame->Parent() == item.page_.get(), "The frame stands on the parent that the bar gave",
-           "ui\\FrameBar", __LINE__);
+    Assert(frame->Parent() == item.page_.get(), "The frame stands on the parent that the bar gave", "ui\\FrameBar",
+           __LINE__);
     frame->SetAlign(TAlign::Client);
     frame->Show();
     WatchFocus(frame->Handle());

@@ -106,8 +106,8 @@ private:
     void RecreateTitleFont();
     HFONT TitleFont(bool open) const;
     static BOOL CALLBACK WatchFocusOfChild(HWND child, LPARAM bar);
-    static LRESULT CALLBACK FocusSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                              UINT_PTR id, DWORD_PTR data);
+    static LRESULT CALLBACK FocusSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                              DWORD_PTR data);
 
     std::vector<std::unique_ptr<TFrameBarItem>> items_;
     int open_ = -1;

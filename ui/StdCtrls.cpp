@@ -47,10 +47,7 @@ void TButton::SetCancel(bool isCancel)
     }
 }
 
-bool TButton::CanClick() const
-{
-    return Handle() && ::IsWindowVisible(Handle()) && ::IsWindowEnabled(Handle());
-}
+bool TButton::CanClick() const { return Handle() && ::IsWindowVisible(Handle()) && ::IsWindowEnabled(Handle()); }
 
 void TButton::Click()
 {

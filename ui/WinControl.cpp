@@ -84,8 +84,7 @@ TWindowBase* TWindowBase::FromHandle(HWND window)
     return window ? static_cast<TWindowBase*>(::GetPropW(window, kObjectProperty)) : nullptr;
 }
 
-void TWindowBase::CreateOwnWindow(DWORD style, DWORD exStyle, const std::wstring& text, HWND parent,
-                                  HMENU menuOrId)
+void TWindowBase::CreateOwnWindow(DWORD style, DWORD exStyle, const std::wstring& text, HWND parent, HMENU menuOrId)
 {
     RegisterWindowClass();
     ownClass_ = true;
@@ -362,10 +361,7 @@ void TWinControl::ScaleChanged()
     Realign();
 }
 
-bool TWinControl::Visible() const
-{
-    return Handle() && (::GetWindowLongPtrW(Handle(), GWL_STYLE) & WS_VISIBLE) != 0;
-}
+bool TWinControl::Visible() const { return Handle() && (::GetWindowLongPtrW(Handle(), GWL_STYLE) & WS_VISIBLE) != 0; }
 
 void TWinControl::SetVisible(bool visible)
 {
@@ -514,9 +510,7 @@ LRESULT TWinControl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         PaintBackground(reinterpret_cast<HDC>(wParam), client);
         return 0;
     }
-    case WM_SIZE:
-        Realign();
-        return 0;
+    case WM_SIZE: Realign(); return 0;
     case WM_NCDESTROY:
         // The children went before their parent; the handles of standard controls are gone with them.
         for (TWinControl* child : children_) {

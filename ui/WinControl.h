@@ -54,8 +54,8 @@ protected:
     // Creates a window of the toolkit's own class; its messages reach WindowProc.
     void CreateOwnWindow(DWORD style, DWORD exStyle, const std::wstring& text, HWND parent, HMENU menuOrId);
     // Creates a window of a system class (BUTTON, EDIT, ...); its notifications reach the parent.
-    HWND CreateSystemWindow(const wchar_t* className, DWORD style, DWORD exStyle, const std::wstring& text,
-                            HWND parent, HMENU menuOrId);
+    HWND CreateSystemWindow(const wchar_t* className, DWORD style, DWORD exStyle, const std::wstring& text, HWND parent,
+                            HMENU menuOrId);
     void DestroyHandle();
     bool OwnClass() const { return ownClass_; }
     // Lets a window that this object made besides its own (a part of a composite) lead back to it.

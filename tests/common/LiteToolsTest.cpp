@@ -21,11 +21,15 @@ std::vector<std::string> Args(std::initializer_list<const char*> words)
 
 TEST(TextToBool, WordsAndDefaults)
 {
-    struct Case { const char* text; bool def; bool expected; };
+    struct Case {
+        const char* text;
+        bool def;
+        bool expected;
+    };
     const Case cases[] = {
-        {"t", false, true},   {"1", false, true},  {"T", false, true},     {"TRUE", false, true},
-        {"true", false, true}, {"f", true, false}, {"0", true, false},     {"false", true, false},
-        {"yes", false, false}, {"yes", true, true}, {"", false, false},    {"", true, true},
+        {"t", false, true},      {"1", false, true},      {"T", false, true}, {"TRUE", false, true},
+        {"true", false, true},   {"f", true, false},      {"0", true, false}, {"false", true, false},
+        {"yes", false, false},   {"yes", true, true},     {"", false, false}, {"", true, true},
         {" True", false, false}, {"True ", false, false}, {"no", true, true}, {"10", false, false},
     };
     for (const auto& c : cases) {
@@ -38,12 +42,15 @@ TEST(TextToBool, WordsAndDefaults)
 
 TEST(CommandLine, ValueLookup)
 {
-    struct Case { std::vector<std::string> args; const char* expected; };
+    struct Case {
+        std::vector<std::string> args;
+        const char* expected;
+    };
     const Case cases[] = {
         {Args({"Hide", "true"}), "true"},
-        {Args({"HIDE", "1", "hide", "0"}), "0"},   // the last match wins
-        {Args({}), "false"},                        // empty command line: the default
-        {Args({"/Hide", "true"}), "false"},         // a prefixed word is another name
+        {Args({"HIDE", "1", "hide", "0"}), "0"}, // the last match wins
+        {Args({}), "false"},                     // empty command line: the default
+        {Args({"/Hide", "true"}), "false"},      // a prefixed word is another name
         {Args({"Hide", "No"}), "No"},
         {Args({"other", "Hide", "T", "x"}), "T"},
     };

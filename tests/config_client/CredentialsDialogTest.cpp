@@ -32,8 +32,8 @@ protected:
                                       action(*dialog);
                                   });
         bool result = TfmEnterCredentials::ShowCredentialsDialog(
-            owner, "Administrative priveleges required",
-            password, userName, "HOST", "Please enter into administrative priveleges account to proceed with install.");
+            owner, "Administrative priveleges required", password, userName, "HOST",
+            "Please enter into administrative priveleges account to proceed with install.");
         EXPECT_TRUE(session.WatchersDone());
         EXPECT_TRUE(session.WatcherFailures().empty());
         return result;
@@ -79,7 +79,11 @@ TEST_F(CredentialsDialogTest, ShowsTheComputerReadOnlyAndThePasswordMasked)
 
 TEST_F(CredentialsDialogTest, OkCopiesTheFieldsBackAndCancelLeavesTheBuffers)
 {
-    struct Case { const char* what; std::function<void(TfmEnterCredentials&)> close; bool result; };
+    struct Case {
+        const char* what;
+        std::function<void(TfmEnterCredentials&)> close;
+        bool result;
+    };
     const Case cases[] = {
         {"OK", [&](TfmEnterCredentials& d) { session.Click(d.bbOk.Handle()); }, true},
         {"Enter", [&](TfmEnterCredentials&) { session.PressKey(VK_RETURN); }, true},

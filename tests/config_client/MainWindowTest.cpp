@@ -69,7 +69,11 @@ TEST_F(MainWindowTest, GeometryPagesAndButtons)
         EXPECT_EQ(main.FrameBar.Item(i).Frame(), nullptr);
 
     EXPECT_EQ(gui::ClientSize(main.PanelButtons.Handle()).cy, 52);
-    struct Place { const TButton& button; const wchar_t* caption; int left, top, width, height; };
+    struct Place {
+        const TButton& button;
+        const wchar_t* caption;
+        int left, top, width, height;
+    };
     const Place places[] = {
         {main.bbSave, L"&Save only", 10, 4, 121, 44},
         {main.bbSaveAndRestart, L"Save and &restart service", 141, 4, 121, 44},
@@ -133,11 +137,14 @@ TEST_F(MainWindowTest, EditsSurviveSwitchingItemsAndReachTheFileOnlyWhenSaved)
 
 TEST_F(MainWindowTest, SaveRightAfterStartWritesOnlyTheBehaviourSection)
 {
-    struct Case { const char* what; const char* before; const char* after; };
+    struct Case {
+        const char* what;
+        const char* before;
+        const char* after;
+    };
     const Case cases[] = {
         {"no file", nullptr, "[Behaviour]\r\nDisableShutdown=False\r\n\r\n"},
-        {"a file of other sections",
-         "[memory]\r\ncheckbytes = 5\r\n[Extra]\r\nUnknown=1\r\n",
+        {"a file of other sections", "[memory]\r\ncheckbytes = 5\r\n[Extra]\r\nUnknown=1\r\n",
          "[memory]\r\ncheckbytes=5\r\n\r\n[Extra]\r\nUnknown=1\r\n\r\n[Behaviour]\r\nDisableShutdown=False\r\n\r\n"},
         {"a flag in another form", "[behaviour]\r\ndisableshutdown = 1\r\n",
          "[behaviour]\r\nDisableShutdown=False\r\n\r\n"},
@@ -175,8 +182,12 @@ TEST_F(MainWindowTest, ClosingWithoutSavingLeavesTheFileAsItWas)
 TEST_F(MainWindowTest, FramesShowTheFilesValuesAndSaveThemAsShown)
 {
     using Read = std::function<std::wstring(TfmMain&)>;
-    auto bytesToCheck = [this](TfmMain&) { return gui::Text(OpenFrame<TFrMemoryOverflow>(2).editBytesToCheck.Handle()); };
-    auto interval = [this](TfmMain&) { return gui::Text(OpenFrame<TFrMemoryOverflow>(2).editCheckIntervalMSec.Handle()); };
+    auto bytesToCheck = [this](TfmMain&) {
+        return gui::Text(OpenFrame<TFrMemoryOverflow>(2).editBytesToCheck.Handle());
+    };
+    auto interval = [this](TfmMain&) {
+        return gui::Text(OpenFrame<TFrMemoryOverflow>(2).editCheckIntervalMSec.Handle());
+    };
     auto reserve = [this](TfmMain&) { return gui::Text(OpenFrame<TFrServiceStart>(1).editInitialAllocate.Handle()); };
     auto useSSL = [this](TfmMain&) { return Checked(OpenFrame<TFrRemote>(3).cbUseSSL); };
     auto pages = [this](TfmMain&) { return gui::Text(OpenFrame<TFrRemote>(3).editPagesFolder.Handle()); };
@@ -244,7 +255,10 @@ TEST_F(MainWindowTest, EmptyFileShowsTheDefaultsAndRemembersTheGeneratedAccount)
 
 TEST_F(MainWindowTest, HandlerErrorBoxText)
 {
-    struct Case { const wchar_t* message; const wchar_t* shown; };
+    struct Case {
+        const wchar_t* message;
+        const wchar_t* shown;
+    };
     const Case cases[] = {
         {L"Cannot create file", L"Cannot create file."},
         {L"Already a sentence.", L"Already a sentence."},
@@ -261,7 +275,10 @@ TEST_F(MainWindowTest, HandlerErrorBoxText)
 
 TEST_F(MainWindowTest, FailedSaveIsShownInTheProgramsErrorBoxAndTheWindowStays)
 {
-    struct Box { std::wstring text, caption; UINT type; };
+    struct Box {
+        std::wstring text, caption;
+        UINT type;
+    };
     std::vector<Box> boxes;
     TfmMainOptions options;
     options.SettingsPath = folder.File(L"missing\\DravexMendrel.ini");
@@ -377,13 +394,15 @@ TEST_F(MainWindowTest, AccessKeysOfTheItemsAndPages)
     TfmMain& main = Open();
     main.FrameBar.SetAnimated(false);
     ::SetFocus(main.FrameBar.Item(0).TitleHandle());
-    struct Case { WORD key; int page; int item; };
+    struct Case {
+        WORD key;
+        int page;
+        int item;
+    };
     const Case cases[] = {
-        {'O', 0, TfmMain::kItemMemoryOverflow},
-        {'R', 0, TfmMain::kItemRemote},
+        {'O', 0, TfmMain::kItemMemoryOverflow}, {'R', 0, TfmMain::kItemRemote},
         {'S', 0, TfmMain::kItemServiceStart}, // the page already shown lets its item have the key
-        {'B', 0, TfmMain::kItemBehaviour},
-        {'T', 1, TfmMain::kItemBehaviour},
+        {'B', 0, TfmMain::kItemBehaviour},      {'T', 1, TfmMain::kItemBehaviour},
         {'S', 0, TfmMain::kItemBehaviour}, // from the other page, the key shows the settings page
     };
     for (const auto& c : cases) {

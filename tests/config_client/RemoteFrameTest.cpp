@@ -58,7 +58,11 @@ public:
 TEST_F(RemoteFrameTest, GenerateButtonsReplaceTheFieldsFromTheirAlphabets)
 {
     TFrRemote& frame = Frame();
-    struct Case { HWND button; HWND field; std::wstring_view alphabet; };
+    struct Case {
+        HWND button;
+        HWND field;
+        std::wstring_view alphabet;
+    };
     const Case cases[] = {
         {frame.bbGenerateUserName.Handle(), frame.EditUserName.Handle(), kUserNameAlphabet},
         {frame.bbGeneratePassword.Handle(), frame.EditPassword.Handle(), kPasswordAlphabet},
@@ -89,7 +93,11 @@ TEST_F(RemoteFrameTest, BrowserLinksUseTheFieldsAsTheyStand)
         owner = window;
         opened.push_back(address);
     };
-    struct Case { const wchar_t* port; bool ssl; const wchar_t* address; };
+    struct Case {
+        const wchar_t* port;
+        bool ssl;
+        const wchar_t* address;
+    };
     const Case cases[] = {
         {L"3745", true, L"https://localhost:3745"},
         {L"3745", false, L"http://localhost:3745"},
@@ -118,9 +126,8 @@ TEST_F(RemoteFrameTest, BrowserLinksUseTheFieldsAsTheyStand)
 TEST_F(RemoteFrameTest, FileButtonsShareOneDialogAndTheFolderButtonHasItsOwn)
 {
     TFrRemote& frame = Frame();
-    EXPECT_EQ(frame.OpenDialog->Options,
-              static_cast<DWORD>(OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST |
-                                 OFN_ENABLESIZING));
+    EXPECT_EQ(frame.OpenDialog->Options, static_cast<DWORD>(OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST |
+                                                            OFN_FILEMUSTEXIST | OFN_ENABLESIZING));
     EXPECT_TRUE(frame.OpenDialog->Filter.empty());
     EXPECT_EQ(frame.PathDialog->RootFolder, CSIDL_DRIVES);
 
@@ -180,11 +187,21 @@ TEST_F(RemoteFrameTest, TabOrderFollowsTheRows)
 {
     TFrRemote& frame = Frame();
     const HWND order[] = {
-        frame.cbEnableRemoteControl.Handle(), frame.editPort.Handle(),         frame.EditUserName.Handle(),
-        frame.bbGenerateUserName.Handle(),    frame.EditPassword.Handle(),     frame.bbGeneratePassword.Handle(),
-        frame.cbUseSSL.Handle(),              frame.editRootCertFile.Handle(), frame.bbRootCertFileBrowse.Handle(),
-        frame.editCertFile.Handle(),          frame.bbCertFileBrowse.Handle(), frame.editKeyFile.Handle(),
-        frame.bbKeyFileBrowse.Handle(),       frame.editPagesFolder.Handle(),  frame.bbTemplatesFolderBrowse.Handle(),
+        frame.cbEnableRemoteControl.Handle(),
+        frame.editPort.Handle(),
+        frame.EditUserName.Handle(),
+        frame.bbGenerateUserName.Handle(),
+        frame.EditPassword.Handle(),
+        frame.bbGeneratePassword.Handle(),
+        frame.cbUseSSL.Handle(),
+        frame.editRootCertFile.Handle(),
+        frame.bbRootCertFileBrowse.Handle(),
+        frame.editCertFile.Handle(),
+        frame.bbCertFileBrowse.Handle(),
+        frame.editKeyFile.Handle(),
+        frame.bbKeyFileBrowse.Handle(),
+        frame.editPagesFolder.Handle(),
+        frame.bbTemplatesFolderBrowse.Handle(),
     };
     ::SetFocus(order[0]);
     for (size_t i = 1; i < std::size(order); ++i) {

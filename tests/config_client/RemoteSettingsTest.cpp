@@ -7,7 +7,11 @@
 TEST(Generators, ExactSequenceForASeed)
 {
     // Worked out by hand from seed := seed * 134775813 + 1 and draw = high half of seed * range.
-    struct Case { uint32_t seed; const wchar_t* userName; const wchar_t* password; };
+    struct Case {
+        uint32_t seed;
+        const wchar_t* userName;
+        const wchar_t* password;
+    };
     const Case cases[] = {
         {0, L"b1mqPtkx", L"c-rx6BoG"},
         {1, L"1mqPtkxA", L"-rx6BoGL"},
@@ -56,12 +60,14 @@ TEST(Generators, AlphabetsAndLengths)
 
 TEST(LocalServicePage, AddressFromPortAndSSL)
 {
-    struct Case { const wchar_t* port; bool ssl; const wchar_t* address; };
+    struct Case {
+        const wchar_t* port;
+        bool ssl;
+        const wchar_t* address;
+    };
     const Case cases[] = {
-        {L"3745", true, L"https://localhost:3745"},
-        {L"3745", false, L"http://localhost:3745"},
-        {L"", false, L"http://localhost:0"},
-        {L"abc", true, L"https://localhost:0"},
+        {L"3745", true, L"https://localhost:3745"},   {L"3745", false, L"http://localhost:3745"},
+        {L"", false, L"http://localhost:0"},          {L"abc", true, L"https://localhost:0"},
         {L"99999", false, L"http://localhost:99999"},
     };
     for (const auto& c : cases)

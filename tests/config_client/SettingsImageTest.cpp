@@ -59,9 +59,9 @@ TEST(SettingsImage, UpdatesInPlaceAndAppendsNewKeysAndSections)
 {
     TSettingsImage image = ImageOf("[memory]\r\nfirst=1\r\ncheckbytes = 5\r\nloose line\r\n"
                                    "[Unknown]\r\nKeep=me\r\n");
-    image.WriteInteger("Memory", "CheckBytes", 7);     // existing key in another case: same place, new spelling
+    image.WriteInteger("Memory", "CheckBytes", 7);            // existing key in another case: same place, new spelling
     image.WriteString("Memory", "CheckIntervalMSec", "1000"); // new key: end of its section
-    image.WriteBool("Behaviour", "DisableShutdown", true);   // new section: end of the file
+    image.WriteBool("Behaviour", "DisableShutdown", true);    // new section: end of the file
     image.WriteString("UNKNOWN", "keep", "still");
 
     EXPECT_EQ(image.GetText(), "[memory]\r\nfirst=1\r\nCheckBytes=7\r\nloose line\r\nCheckIntervalMSec=1000\r\n\r\n"
@@ -101,20 +101,36 @@ TEST(SettingsImage, ReadsTextsNumbersAndFlags)
 
 TEST(SettingsImage, IntegerEncoding)
 {
-    struct Case { const char* text; bool valid; int value; };
+    struct Case {
+        const char* text;
+        bool valid;
+        int value;
+    };
     const Case cases[] = {
-        {"0", true, 0},          {"12", true, 12},
-        {"-5", true, -5},        {"+7", true, 7},
-        {"00012", true, 12},     {"2147483647", true, 2147483647},
-        {"2147483648", false, 0}, {"-2147483648", true, -2147483647 - 1},
-        {"-2147483649", false, 0}, {"99999999999", false, 0},
-        {"0x3E8", true, 1000},   {"0X3e8", true, 1000},
-        {"0x0", true, 0},        {"0x7FFFFFFF", true, 2147483647},
-        {"0x80000000", false, 0}, {"0x", false, 0},
-        {"0xG1", false, 0},      {"$10", false, 0},
-        {"abc", false, 0},       {"", false, 0},
-        {"-", false, 0},         {"12a", false, 0},
-        {"1 2", false, 0},       {"1.5", false, 0},
+        {"0", true, 0},
+        {"12", true, 12},
+        {"-5", true, -5},
+        {"+7", true, 7},
+        {"00012", true, 12},
+        {"2147483647", true, 2147483647},
+        {"2147483648", false, 0},
+        {"-2147483648", true, -2147483647 - 1},
+        {"-2147483649", false, 0},
+        {"99999999999", false, 0},
+        {"0x3E8", true, 1000},
+        {"0X3e8", true, 1000},
+        {"0x0", true, 0},
+        {"0x7FFFFFFF", true, 2147483647},
+        {"0x80000000", false, 0},
+        {"0x", false, 0},
+        {"0xG1", false, 0},
+        {"$10", false, 0},
+        {"abc", false, 0},
+        {"", false, 0},
+        {"-", false, 0},
+        {"12a", false, 0},
+        {"1 2", false, 0},
+        {"1.5", false, 0},
     };
     for (const auto& c : cases) {
         int value = -999;
@@ -129,7 +145,11 @@ TEST(SpinField, ClampsAndReadsItsText)
 {
     const TSpinRange bytes = SettingKeys::kBytesRange;
     const TSpinRange port = SettingKeys::kPortRange;
-    struct Case { TSpinRange range; const wchar_t* text; int value; };
+    struct Case {
+        TSpinRange range;
+        const wchar_t* text;
+        int value;
+    };
     const Case cases[] = {
         {bytes, L"", 0},
         {bytes, L"abc", 0},
@@ -137,14 +157,14 @@ TEST(SpinField, ClampsAndReadsItsText)
         {bytes, L"2000000000", 2000000000},
         {bytes, L"2000000001", 2000000000},
         {bytes, L"-1", 0},
-        {bytes, L"3000000000", 2000000000},        // digits beyond 32 bits are beyond the maximum
+        {bytes, L"3000000000", 2000000000}, // digits beyond 32 bits are beyond the maximum
         {bytes, L"123456789012345678901234", 2000000000},
         {bytes, L"12 3", 0},
         {port, L"", 0},
         {port, L"3745", 3745},
-        {port, L"99999", 99999},                   // no limits
+        {port, L"99999", 99999}, // no limits
         {port, L"-7", -7},
-        {port, L"3000000000", 0},                  // no limits: not a valid number
+        {port, L"3000000000", 0}, // no limits: not a valid number
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.range.ValueFromText(c.text), c.value) << '"' << WideToAnsi(c.text) << '"';
@@ -163,11 +183,11 @@ TEST(SettingKeys, KeysInFrameOrder)
     std::vector<std::string> names;
     for (const auto& key : SettingKeyTable())
         names.push_back(std::string(key.Section) + "/" + key.Key);
-    EXPECT_EQ(names, (std::vector<std::string>{
-                         "Behaviour/DisableShutdown", "Memory/InitialReserveBytes", "Memory/RebootOnOverflowEnabled",
-                         "Memory/CheckBytes", "Memory/CheckIntervalMSec", "Remote/Enabled", "Remote/Port",
-                         "Remote/Login", "Remote/Password", "Remote/PagesFolder", "Remote/UseSSL",
-                         "Remote/RootCertFile", "Remote/CertFile", "Remote/KeyFile"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"Behaviour/DisableShutdown", "Memory/InitialReserveBytes",
+                                               "Memory/RebootOnOverflowEnabled", "Memory/CheckBytes",
+                                               "Memory/CheckIntervalMSec", "Remote/Enabled", "Remote/Port",
+                                               "Remote/Login", "Remote/Password", "Remote/PagesFolder", "Remote/UseSSL",
+                                               "Remote/RootCertFile", "Remote/CertFile", "Remote/KeyFile"}));
 }
 
 TEST(FrameSettings, EmptyImageGivesTheDefaults)
@@ -199,7 +219,13 @@ TEST(FrameSettings, EmptyImageGivesTheDefaults)
 
 TEST(FrameSettings, ValuesFromAHandEditedFile)
 {
-    struct Case { const char* what; const char* file; int checkBytes; int interval; int reserve; };
+    struct Case {
+        const char* what;
+        const char* file;
+        int checkBytes;
+        int interval;
+        int reserve;
+    };
     const Case cases[] = {
         {"other letter case and blanks", "[memory]\r\ncheckbytes = 5\r\n", 5, 30000, 10240000},
         {"hexadecimal", "[Memory]\r\nCheckIntervalMSec=0x3E8\r\n", 1024000, 1000, 10240000},
@@ -228,11 +254,13 @@ TEST(FrameSettings, SavingWritesWhatTheFrameShows)
 {
     TSettingsImage image = ImageOf("[memory]\r\ncheckbytes = 5\r\nCheckIntervalMSec=0x3E8\r\n[Extra]\r\nUnknown=1\r\n");
     // A frame that was never opened leaves its lines as they were read.
-    EXPECT_EQ(image.GetText(), "[memory]\r\ncheckbytes=5\r\nCheckIntervalMSec=0x3E8\r\n\r\n[Extra]\r\nUnknown=1\r\n\r\n");
+    EXPECT_EQ(image.GetText(),
+              "[memory]\r\ncheckbytes=5\r\nCheckIntervalMSec=0x3E8\r\n\r\n[Extra]\r\nUnknown=1\r\n\r\n");
 
     SaveMemoryOverflowValues(image, LoadMemoryOverflowValues(image));
-    EXPECT_EQ(image.GetText(), "[memory]\r\nCheckBytes=5\r\nCheckIntervalMSec=1000\r\nRebootOnOverflowEnabled=False\r\n\r\n"
-                               "[Extra]\r\nUnknown=1\r\n\r\n");
+    EXPECT_EQ(image.GetText(),
+              "[memory]\r\nCheckBytes=5\r\nCheckIntervalMSec=1000\r\nRebootOnOverflowEnabled=False\r\n\r\n"
+              "[Extra]\r\nUnknown=1\r\n\r\n");
 
     // Values beyond a field's range are saved as the field shows them.
     TSettingsImage clamped = ImageOf("[Memory]\r\nCheckBytes=2100000000\r\n");
@@ -324,13 +352,15 @@ TEST(SettingsFile, FailedSaveLeavesTheOldFileWhole)
 
     // Another program holds the file open without letting it be replaced (the way a reader usually opens it).
     HANDLE held = nullptr;
-    struct Case { const char* what; std::function<void()> obstruct, clear; };
+    struct Case {
+        const char* what;
+        std::function<void()> obstruct, clear;
+    };
     const Case cases[] = {
         {"the file is held open",
          [&] { held = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr); },
          [&] { CloseHandle(held); }},
-        {"the temporary file cannot be made",
-         [&] { CreateDirectoryW((path + L".tmp").c_str(), nullptr); },
+        {"the temporary file cannot be made", [&] { CreateDirectoryW((path + L".tmp").c_str(), nullptr); },
          [&] { RemoveDirectoryW((path + L".tmp").c_str()); }},
     };
     for (const auto& c : cases) {
@@ -385,7 +415,8 @@ TEST(SettingsFile, SaveInAMissingFolderNamesTheFileAndTheSystemsReason)
         FAIL() << "the save did not fail";
     } catch (const EFCreateError& e) {
         EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-        EXPECT_EQ(e.Message(), "Cannot create file \"" + WideToAnsi(path) + "\". " + SysErrorText(ERROR_PATH_NOT_FOUND));
+        EXPECT_EQ(e.Message(),
+                  "Cannot create file \"" + WideToAnsi(path) + "\". " + SysErrorText(ERROR_PATH_NOT_FOUND));
     }
 }
 

@@ -43,7 +43,9 @@ protected:
         return main;
     }
 
-    struct Buttons { bool eatMemory, releaseMemory, eatProcessor, releaseProcessor; };
+    struct Buttons {
+        bool eatMemory, releaseMemory, eatProcessor, releaseProcessor;
+    };
     void ExpectButtons(const char* what, Buttons expected)
     {
         EXPECT_EQ(gui::IsEnabled(form->bbEatMemory.Handle()), expected.eatMemory) << what;

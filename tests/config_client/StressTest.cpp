@@ -122,7 +122,10 @@ TEST(MemoryStress, BlocksAreFilledAndGivenBackToTheStartingLevel)
 
 TEST(MemoryStress, BlockSizeFollowsThePrivilege)
 {
-    struct Case { bool privilege; SIZE_T size; };
+    struct Case {
+        bool privilege;
+        SIZE_T size;
+    };
     const Case cases[] = {{false, 131072}, {true, 2097152}};
     for (const auto& c : cases) {
         RecordingAllocator allocator;
@@ -250,7 +253,10 @@ TEST(ProcessorStress, FreeingTheListStopsAndWaitsForEveryThread)
 
 TEST(StressButtons, EachLoadHasItsPairOfButtons)
 {
-    struct Case { bool memory, processor; TStressButtons buttons; };
+    struct Case {
+        bool memory, processor;
+        TStressButtons buttons;
+    };
     const Case cases[] = {
         {false, false, {true, false, true, false}},
         {true, false, {false, true, true, false}},

@@ -39,10 +39,10 @@ public:
     bool nt = true;
     bool hasPrompt = true;
     std::deque<PromptAnswer> prompts;
-    std::deque<bool> dialogs;          // the fallback dialog: confirmed or cancelled
-    std::deque<bool> logonResults;     // empty: every logon fails
-    std::deque<int> boxAnswers;        // empty: Cancel
-    std::string acceptedPassword;      // when set, a logon succeeds exactly with this password
+    std::deque<bool> dialogs;      // the fallback dialog: confirmed or cancelled
+    std::deque<bool> logonResults; // empty: every logon fails
+    std::deque<int> boxAnswers;    // empty: Cancel
+    std::string acceptedPassword;  // when set, a logon succeeds exactly with this password
 
     std::vector<std::string> shownUserNames, shownPasswords;
     struct Info {
@@ -170,9 +170,9 @@ TEST(CredentialPrompt, SystemPromptIsCalledAsTheSystemExpects)
     system.prompts = {{0, "admin", "secret"}};
     system.logonResults = {true};
     HWND owner = reinterpret_cast<HWND>(0x1234);
-    EXPECT_TRUE(PromptAdministratorCredentials(owner, "HOST", "Administrative priveleges required",
-                                               "Please enter into administrative priveleges account to proceed with install.",
-                                               system));
+    EXPECT_TRUE(PromptAdministratorCredentials(
+        owner, "HOST", "Administrative priveleges required",
+        "Please enter into administrative priveleges account to proceed with install.", system));
     ASSERT_EQ(system.infos.size(), 1u);
     const auto& info = system.infos[0];
     EXPECT_EQ(info.size, sizeof(CREDUI_INFOA));
@@ -232,13 +232,17 @@ TEST(CredentialPrompt, CancelInTheErrorBoxQuits)
 
 TEST(CredentialPrompt, UserNameForms)
 {
-    struct Case { const char* typed; const char* account; const char* domain; };
+    struct Case {
+        const char* typed;
+        const char* account;
+        const char* domain;
+    };
     const Case cases[] = {
         {"HOST\\admin", "admin", "HOST"},
-        {"host\\admin", "admin", "HOST"},         // the computer's name in any letter case
+        {"host\\admin", "admin", "HOST"}, // the computer's name in any letter case
         {"admin@example.org", "admin@example.org", nullptr},
         {"admin", "admin", "HOST"},
-        {"OTHER\\admin", "OTHER\\admin", "HOST"},  // another domain is passed whole
+        {"OTHER\\admin", "OTHER\\admin", "HOST"}, // another domain is passed whole
         {"HOSTX\\admin", "HOSTX\\admin", "HOST"},
         {"HOST\\", "", "HOST"},
     };
@@ -262,8 +266,14 @@ TEST(CredentialPrompt, UserNameForms)
 
 TEST(CredentialPrompt, OwnDialogWhenTheSystemPromptIsMissing)
 {
-    struct Case { const char* what; std::deque<bool> dialogs; std::deque<bool> logons; std::deque<int> boxes;
-                  bool result; size_t dialogCount; };
+    struct Case {
+        const char* what;
+        std::deque<bool> dialogs;
+        std::deque<bool> logons;
+        std::deque<int> boxes;
+        bool result;
+        size_t dialogCount;
+    };
     const Case cases[] = {
         {"cancelled: goes on without a logon", {false}, {}, {}, true, 1},
         {"confirmed and logged on", {true}, {true}, {}, true, 1},

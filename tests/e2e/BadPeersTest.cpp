@@ -16,9 +16,8 @@ using namespace e2e;
 
 namespace {
 
-const std::string kReport =
-    "<Report><CurrentTime>12:00</CurrentTime><Memory><PhysicalFree>512</PhysicalFree>"
-    "<TotalFree>2048</TotalFree></Memory></Report>";
+const std::string kReport = "<Report><CurrentTime>12:00</CurrentTime><Memory><PhysicalFree>512</PhysicalFree>"
+                            "<TotalFree>2048</TotalFree></Memory></Report>";
 
 // How much of the 100 MiB body the peer got rid of before the client stopped reading.
 std::atomic<size_t> g_hugeBytesSent{0};
@@ -28,9 +27,9 @@ void Answer(const std::string& path, SOCKET s, const std::atomic<bool>& stop)
     if (path.rfind("/good/", 0) == 0) {
         TLoopbackServer::SendAll(s, TLoopbackServer::Response(kReport));
     } else if (path.rfind("/doctype/", 0) == 0) {
-        TLoopbackServer::SendAll(s, TLoopbackServer::Response(
-                                        "<?xml version=\"1.0\"?><!DOCTYPE Report [<!ENTITY t \"12:00\">]>"
-                                        "<Report><CurrentTime>&t;</CurrentTime></Report>"));
+        TLoopbackServer::SendAll(
+            s, TLoopbackServer::Response("<?xml version=\"1.0\"?><!DOCTYPE Report [<!ENTITY t \"12:00\">]>"
+                                         "<Report><CurrentTime>&t;</CurrentTime></Report>"));
     } else if (path.rfind("/huge/", 0) == 0) {
         // 100 MiB announced and sent until the client stops reading.
         const size_t total = 100u << 20;
@@ -66,8 +65,8 @@ std::string Server(const std::wstring& base, const char* name)
     url += name;
     url += "/";
     return std::string("<") + name + "><Active>True</Active><URL>" + url +
-           "</URL><CheckIntevalMinutes>10</CheckIntevalMinutes><Username>u</Username><Password>p</Password></" +
-           name + ">";
+           "</URL><CheckIntevalMinutes>10</CheckIntevalMinutes><Username>u</Username><Password>p</Password></" + name +
+           ">";
 }
 
 SIZE_T WorkingSet(HANDLE process)
@@ -138,4 +137,3 @@ TEST(BadPeers, ReportsThatMisbehaveAreJudgedAndTheClientStaysWell)
                    L"\\e2e-bad-peers.png");
     client.Stop();
 }
-

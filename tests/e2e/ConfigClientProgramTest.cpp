@@ -35,7 +35,10 @@ protected:
     }
 
     std::wstring Ini() const { return folder_ + L"\\DravexMendrel.ini"; }
-    void WriteIni(const std::string& text) const { std::ofstream(std::filesystem::path(Ini()), std::ios::binary) << text; }
+    void WriteIni(const std::string& text) const
+    {
+        std::ofstream(std::filesystem::path(Ini()), std::ios::binary) << text;
+    }
     std::string ReadIni() const
     {
         std::ifstream in(std::filesystem::path(Ini()), std::ios::binary);
@@ -53,7 +56,8 @@ TEST_F(ConfigClientProgram, OpensItsWindowAndClosingLeavesTheSettingsFileAlone)
     HWND main = FindTopWindow(client.Id(), L"Dravex Mendrel");
     ASSERT_NE(main, nullptr);
     HWND shutdown = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (shutdown = FindChild(main, L"&Disable shutdown", L"Button")) != nullptr; }, 10s));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (shutdown = FindChild(main, L"&Disable shutdown", L"Button")) != nullptr; }, 10s));
     EXPECT_EQ(SendMessageW(shutdown, BM_GETCHECK, 0, 0), BST_CHECKED); // read from the file beside the program
     Click(shutdown);
 

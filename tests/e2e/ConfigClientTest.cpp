@@ -15,7 +15,8 @@ const wchar_t kConfigCaption[] = L"Dravex Mendrel";
 std::string Ini(int port)
 {
     return "[Behaviour]\r\nDisableShutdown=False\r\n\r\n[Remote]\r\nEnabled=True\r\nListenAddress=127.0.0.1\r\nPort=" +
-           std::to_string(port) + "\r\nLogin=admin\r\nPassword=secret\r\nUseSSL=False\r\n\r\n[Custom]\r\nKeep=me\r\n\r\n";
+           std::to_string(port) +
+           "\r\nLogin=admin\r\nPassword=secret\r\nUseSSL=False\r\n\r\n[Custom]\r\nKeep=me\r\n\r\n";
 }
 
 // A service folder: the stand-in service and the configuration client side by side, as installed.
@@ -89,7 +90,8 @@ TEST(ConfigClient, NewPortSavedWithRestartServesAndTheRemoteClientSeesIt)
     // The remote client's check of the new port turns green.
     TSettingsFolderGuard settings;
     settings.Write("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><Options><Servers><ItemA>"
-                   "<Active>True</Active><URL>http://127.0.0.1:" + std::to_string(newPort) +
+                   "<Active>True</Active><URL>http://127.0.0.1:" +
+                   std::to_string(newPort) +
                    "</URL><CheckIntevalMinutes>10</CheckIntevalMinutes><Username>admin</Username>"
                    "<Password>secret</Password></ItemA></Servers></Options>");
     Process remote = Process::Start(RemoteClientExe());

@@ -81,8 +81,8 @@ Process Process::Start(const std::wstring& exe, const std::wstring& arguments)
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    Win32Check(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                              &si, &pi));
+    Win32Check(
+        CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi));
     CloseHandle(pi.hThread);
     Process p;
     p.process_.reset(pi.hProcess);
@@ -90,10 +90,7 @@ Process Process::Start(const std::wstring& exe, const std::wstring& arguments)
     return p;
 }
 
-bool Process::Running() const
-{
-    return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
-}
+bool Process::Running() const { return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
 DWORD Process::Wait(std::chrono::milliseconds timeout)
 {
@@ -224,8 +221,8 @@ std::wstring Text(HWND window)
         return {};
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                        2000, &copied);
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 2000,
+                        &copied);
     text.resize(copied);
     return text;
 }
@@ -274,15 +271,15 @@ std::vector<ListRow> ListRows(HWND listView)
             item.cchTextMax = kTextChars;
             item.pszText = reinterpret_cast<wchar_t*>(remote.Address() + sizeof(LVITEMW));
             remote.Write(0, &item, sizeof item);
-            auto n = static_cast<size_t>(SendMessageW(listView, LVM_GETITEMTEXTW, i,
-                                                      reinterpret_cast<LPARAM>(remote.Address())));
+            auto n = static_cast<size_t>(
+                SendMessageW(listView, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote.Address())));
             std::wstring text(std::min(n, kTextChars - 1), L'\0');
             if (!text.empty())
                 remote.Read(sizeof(LVITEMW), text.data(), text.size() * sizeof(wchar_t));
             rows[static_cast<size_t>(i)].cells.push_back(text);
         }
-        auto state = static_cast<UINT>(SendMessageW(listView, LVM_GETITEMSTATE, i,
-                                                    LVIS_STATEIMAGEMASK | LVIS_SELECTED));
+        auto state =
+            static_cast<UINT>(SendMessageW(listView, LVM_GETITEMSTATE, i, LVIS_STATEIMAGEMASK | LVIS_SELECTED));
         rows[static_cast<size_t>(i)].checked = ((state & LVIS_STATEIMAGEMASK) >> 12) == 2;
         rows[static_cast<size_t>(i)].selected = (state & LVIS_SELECTED) != 0;
     }

@@ -191,9 +191,9 @@ TRegisteredService::TRegisteredService(const std::wstring& exePath)
             if (!manager_)
                 return false;
             std::wstring command = L"\"" + exePath + L"\"";
-            service_ = CreateServiceW(manager_, L"Mendrel", L"Mendrel", SERVICE_ALL_ACCESS,
-                                      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                      command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+            service_ = CreateServiceW(manager_, L"Mendrel", L"Mendrel", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                      SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
+                                      nullptr, nullptr, nullptr);
             if (service_)
                 return true;
             CloseServiceHandle(manager_);

@@ -11,10 +11,7 @@ using namespace e2e;
 
 namespace {
 
-HWND FindMainWindow()
-{
-    return FindWindowW(nullptr, L"Dravex Mendrel Remote Client");
-}
+HWND FindMainWindow() { return FindWindowW(nullptr, L"Dravex Mendrel Remote Client"); }
 
 // The status list is the list view with seven columns.
 HWND FindStatusList(HWND main)

@@ -219,10 +219,8 @@ TEST(CheckRunner, HangingChecksSurviveRebuildDeleteAndClose)
     // Close: the window goes with the second checks in flight; their callbacks are dropped.
     window.reset();
     EXPECT_TRUE(std::none_of(second.begin(), second.end(), [](const auto& w) { return w.expired(); }));
-    ASSERT_TRUE(PumpUntil([&] { return std::all_of(second.begin(), second.end(), [](const auto& w) {
-                              return w.expired();
-                          }); },
-                          30000));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return std::all_of(second.begin(), second.end(), [](const auto& w) { return w.expired(); }); }, 30000));
     EXPECT_EQ(counts->Found, 0);
     EXPECT_EQ(counts->Missed, kRows);
     EXPECT_TRUE(WaitForIdleRunner(10000));

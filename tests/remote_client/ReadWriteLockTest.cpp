@@ -35,9 +35,22 @@ TEST(ReadWriteLock, ReadersShareAndWriterWaitsForThem)
     TReadWriteLock lock;
     lock.BeginRead();
     std::thread reader, writer;
-    EXPECT_TRUE(FinishesWithin(2000, [&] { lock.BeginRead(); lock.EndRead(); }, reader));
+    EXPECT_TRUE(FinishesWithin(
+        2000,
+        [&] {
+            lock.BeginRead();
+            lock.EndRead();
+        },
+        reader));
     std::atomic<bool> written{false};
-    EXPECT_FALSE(FinishesWithin(200, [&] { lock.BeginWrite(); written = true; lock.EndWrite(); }, writer));
+    EXPECT_FALSE(FinishesWithin(
+        200,
+        [&] {
+            lock.BeginWrite();
+            written = true;
+            lock.EndWrite();
+        },
+        writer));
     EXPECT_FALSE(written);
     lock.EndRead();
     writer.join();
@@ -51,8 +64,22 @@ TEST(ReadWriteLock, WriterKeepsOthersOut)
     lock.BeginWrite();
     std::thread reader, writer;
     std::atomic<int> entered{0};
-    EXPECT_FALSE(FinishesWithin(200, [&] { lock.BeginRead(); ++entered; lock.EndRead(); }, reader));
-    EXPECT_FALSE(FinishesWithin(200, [&] { lock.BeginWrite(); ++entered; lock.EndWrite(); }, writer));
+    EXPECT_FALSE(FinishesWithin(
+        200,
+        [&] {
+            lock.BeginRead();
+            ++entered;
+            lock.EndRead();
+        },
+        reader));
+    EXPECT_FALSE(FinishesWithin(
+        200,
+        [&] {
+            lock.BeginWrite();
+            ++entered;
+            lock.EndWrite();
+        },
+        writer));
     EXPECT_EQ(entered, 0);
     lock.EndWrite();
     reader.join();
@@ -75,14 +102,20 @@ TEST(ReadWriteLock, HoldersMayTakeItAgain)
 
     // A reader reads again although a writer waits: that writer waits for the reader, not the other way.
     std::thread writer, scenario;
-    bool finished = FinishesWithin(5000, [&] {
-        lock.BeginRead();
-        writer = std::thread([&] { lock.BeginWrite(); lock.EndWrite(); });
-        Sleep(100);
-        lock.BeginRead();
-        lock.EndRead();
-        lock.EndRead();
-    }, scenario);
+    bool finished = FinishesWithin(
+        5000,
+        [&] {
+            lock.BeginRead();
+            writer = std::thread([&] {
+                lock.BeginWrite();
+                lock.EndWrite();
+            });
+            Sleep(100);
+            lock.BeginRead();
+            lock.EndRead();
+            lock.EndRead();
+        },
+        scenario);
     if (!finished) {
         ADD_FAILURE() << "a reader waited for a writer that waited for it";
         std::_Exit(1);

@@ -144,7 +144,8 @@ public:
     {
         ::CreateDirectoryW(folder_.c_str(), nullptr);
         std::wstring file = folder_ + L"\\Settings.xml";
-        HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h =
+            ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         DWORD written = 0;
         ::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
         ::CloseHandle(h);

@@ -150,11 +150,7 @@ TEST(RetrieveURL, DeliversWhatTheServerSentWhateverTheStatus)
 TEST(RetrieveURL, FailsToOpenWhatCannotBeReached)
 {
     const std::wstring urls[] = {
-        L"",
-        L"/Report",
-        L"Report",
-        L"ftp://127.0.0.1/file",
-        Servers().Refused(L"/Report"),
+        L"", L"/Report", L"Report", L"ftp://127.0.0.1/file", Servers().Refused(L"/Report"),
     };
     for (const auto& url : urls) {
         SCOPED_TRACE(WideToUtf8(url));
@@ -214,9 +210,10 @@ TEST(RetrieveURLCallback, IsDrivenFromStartToStop)
     EXPECT_EQ(recorder.Starts, 1);
     EXPECT_EQ(recorder.Stops, 1);
     EXPECT_EQ(recorder.StopResult, S_OK);
-    std::vector<ULONG> expected = {BINDSTATUS_FINDINGRESOURCE, BINDSTATUS_CONNECTING, BINDSTATUS_SENDINGREQUEST,
-                                   BINDSTATUS_MIMETYPEAVAILABLE, BINDSTATUS_BEGINDOWNLOADDATA,
-                                   BINDSTATUS_DOWNLOADINGDATA, BINDSTATUS_ENDDOWNLOADDATA};
+    std::vector<ULONG> expected = {BINDSTATUS_FINDINGRESOURCE,   BINDSTATUS_CONNECTING,
+                                   BINDSTATUS_SENDINGREQUEST,    BINDSTATUS_MIMETYPEAVAILABLE,
+                                   BINDSTATUS_BEGINDOWNLOADDATA, BINDSTATUS_DOWNLOADINGDATA,
+                                   BINDSTATUS_ENDDOWNLOADDATA};
     EXPECT_EQ(recorder.ProgressCodes, expected);
 }
 

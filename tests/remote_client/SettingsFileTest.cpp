@@ -117,7 +117,8 @@ TEST_F(SettingsFile, ExistingFolderIsLeftAloneAndOnlyTheFileIsWritten)
     WriteBytes(folder.File(L"MendrelRemoteClient\\other.txt"), "keep");
     ComPtr<IXMLOptions> store = OpenSettingsStore(SettingsPath());
     SaveAll(*store.Get(), {}, {});
-    EXPECT_EQ(FolderFiles(folder.File(L"MendrelRemoteClient")), (std::vector<std::wstring>{L"Settings.xml", L"other.txt"}));
+    EXPECT_EQ(FolderFiles(folder.File(L"MendrelRemoteClient")),
+              (std::vector<std::wstring>{L"Settings.xml", L"other.txt"}));
     EXPECT_EQ(ReadBytes(folder.File(L"MendrelRemoteClient\\other.txt")), "keep");
     EXPECT_EQ(FolderFiles(folder.Path()), std::vector<std::wstring>{L"MendrelRemoteClient"});
 }
@@ -204,14 +205,14 @@ TEST_F(SettingsFile, ActiveReadsTheTrueWordsOnly)
         bool active;
     };
     const Case cases[] = {
-        {"True", true}, {"true", true}, {"TRUE", true}, {"1", true},     {"t", true},  {"T", true},
-        {"yes", false}, {"False", false}, {"0", false}, {"", false},     {"on", false}, {" True", false},
+        {"True", true}, {"true", true},   {"TRUE", true}, {"1", true}, {"t", true},   {"T", true},
+        {"yes", false}, {"False", false}, {"0", false},   {"", false}, {"on", false}, {" True", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        ComPtr<IXMLOptions> store = StoreOn(std::string("<Options><Servers><A><Active>") + c.text +
-                                            "</Active></A></Servers><Sites><B><Active>" + c.text +
-                                            "</Active></B></Sites></Options>");
+        ComPtr<IXMLOptions> store =
+            StoreOn(std::string("<Options><Servers><A><Active>") + c.text +
+                    "</Active></A></Servers><Sites><B><Active>" + c.text + "</Active></B></Sites></Options>");
         EXPECT_EQ(LoadServerSettings(store).at(0)->Active, c.active);
         EXPECT_EQ(LoadSiteSettings(store).at(0)->Active, c.active);
     }
@@ -221,8 +222,8 @@ TEST_F(SettingsFile, CheckIntervalMustBeAnInteger)
 {
     struct Case {
         const char* text;
-        int minutes;          // when it loads
-        const char* message;  // when it does not
+        int minutes;         // when it loads
+        const char* message; // when it does not
     };
     const Case cases[] = {
         {"15", 15, nullptr},
@@ -280,7 +281,8 @@ TEST_F(SettingsFile, HandNamedItemsKeepTheirNamesAndEachItemIsSavedOnce)
 
 TEST_F(SettingsFile, DeletingEveryItemKeepsTheEmptySection)
 {
-    ComPtr<IXMLOptions> store = StoreOn("<Options><Sites><W><URL>u</URL></W></Sites><Servers><A/><B/></Servers></Options>");
+    ComPtr<IXMLOptions> store =
+        StoreOn("<Options><Sites><W><URL>u</URL></W></Sites><Servers><A/><B/></Servers></Options>");
     SaveAll(*store.Get(), {}, {});
     EXPECT_TRUE(store->PathExists("Servers"));
     // A file that had its sections keeps their places.

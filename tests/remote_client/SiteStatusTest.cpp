@@ -31,7 +31,8 @@ TEST(SiteCode, Utf8PageIsReadInTheAnsiCodePage)
 {
     if (GetACP() != 1252)
         GTEST_SKIP() << "the cases are written for code page 1252";
-    const std::string page = "<html>Gr\xC3\xBC\xC3\x9F" "e</html>"; // "Grüße" in UTF-8
+    const std::string page = "<html>Gr\xC3\xBC\xC3\x9F"
+                             "e</html>"; // "Grüße" in UTF-8
     EXPECT_FALSE(PageContainsCode(page, L"Gr\u00FC\u00DFe"));
     EXPECT_TRUE(PageContainsCode(page, L"Gr\u00C3\u00BC")); // the same bytes read as 1252
 }
@@ -53,7 +54,7 @@ TEST(SiteCheck, SearchesWhateverBodyTheOpenDelivers)
         {s.Http(L"/missing"), L"Welcome", L"Code found", true}, // the status is not judged
         {s.Http(L"/big"), L"NEEDLE-IN-PAGE", L"Code found", true},
         {s.Http(L"/partial/page"), L"partial", L"Code found", true},
-        {s.Http(L"/page/"), L"slash page", L"Code found", true}, // the URL as it stands
+        {s.Http(L"/page/"), L"slash page", L"Code found", true},         // the URL as it stands
         {s.Http(L"/auth/Report"), L"Unauthorized", L"Code found", true}, // no credentials for sites
         {s.Refused(L"/page"), L"Welcome", L"Failed to connect", false},
         {L"", L"Welcome", L"Failed to connect", false},

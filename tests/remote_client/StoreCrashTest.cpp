@@ -96,7 +96,8 @@ TEST(StoreCrash, KilledSaveLeavesTheOldOrTheNewFile)
     wchar_t exe[MAX_PATH];
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+    HANDLE nul =
+        CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
 
     std::mt19937 random(7);
     int seenA = 0, seenB = 0;
@@ -112,8 +113,8 @@ TEST(StoreCrash, KilledSaveLeavesTheOldOrTheNewFile)
         startup.hStdOutput = nul;
         startup.hStdError = nul;
         PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                   &process));
+        ASSERT_TRUE(
+            CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
         CloseHandle(process.hThread);
         DWORD waited = WaitForSingleObject(ready, 60000);
         if (waited == WAIT_OBJECT_0)

@@ -83,7 +83,7 @@ TEST_F(TrayNotificationTest, SizeFollowsTheTextFromTheInitialSizeEveryTime)
         const char* name;
         std::wstring text;
         LONG width; // 0: whatever the estimate gives
-        int lines; // lines the label must have room for; 0: the window keeps its initial height
+        int lines;  // lines the label must have room for; 0: the window keeps its initial height
     };
     const Case cases[] = {
         {"short", L"OK", initial.cx, 0},

@@ -12,14 +12,22 @@ TEST(TrayState, TextAndIndexFromRows)
     };
     const Case cases[] = {
         {"no rows", {}, L"", 0},
-        {"both fine", {{1, true, L"http://a:1"}, {1, true, L"http://b:2"}},
-         L"http://a:1: Status Ok\r\nhttp://b:2: Status Ok\r\n", 1},
-        {"one failing lists only the failing", {{1, true, L"http://a:1"}, {1, false, L"http://b:2"}},
-         L"http://b:2: Check failed\r\n", 2},
-        {"more failing", {{1, false, L"http://a:1"}, {1, false, L"http://b:2"}},
-         L"http://a:1: Check failed\r\nhttp://b:2: Check failed\r\n", 2},
-        {"never checked rows are skipped", {{0, false, L"http://a:1"}, {1, true, L"http://b:2"}},
-         L"http://b:2: Status Ok\r\n", 1},
+        {"both fine",
+         {{1, true, L"http://a:1"}, {1, true, L"http://b:2"}},
+         L"http://a:1: Status Ok\r\nhttp://b:2: Status Ok\r\n",
+         1},
+        {"one failing lists only the failing",
+         {{1, true, L"http://a:1"}, {1, false, L"http://b:2"}},
+         L"http://b:2: Check failed\r\n",
+         2},
+        {"more failing",
+         {{1, false, L"http://a:1"}, {1, false, L"http://b:2"}},
+         L"http://a:1: Check failed\r\nhttp://b:2: Check failed\r\n",
+         2},
+        {"never checked rows are skipped",
+         {{0, false, L"http://a:1"}, {1, true, L"http://b:2"}},
+         L"http://b:2: Status Ok\r\n",
+         1},
         {"rows but none checked yet", {{0, true, L"http://a:1"}}, L"", 1},
     };
     for (const auto& c : cases) {
@@ -37,7 +45,7 @@ TEST(TrayState, PopUpOnlyOnAChangeOfIndex)
         int seconds, kind;
     };
     const Case cases[] = {
-        {0, 1, true, 3, 1}, {1, 2, true, 5, 2}, {2, 2, false, 0, 0}, {2, 1, true, 3, 1},
+        {0, 1, true, 3, 1},  {1, 2, true, 5, 2},  {2, 2, false, 0, 0}, {2, 1, true, 3, 1},
         {1, 0, false, 0, 0}, {0, 0, false, 0, 0}, {0, 2, true, 5, 2},
     };
     for (const auto& c : cases) {

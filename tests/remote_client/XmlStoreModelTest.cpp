@@ -214,8 +214,7 @@ TEST(XmlStoreIndex, AgreesWithAPlainWalkThroughRandomChanges)
             store->RemoveNode(path);
             model.RemoveNode(path);
             break;
-        default:
-            break;
+        default: break;
         }
         for (int probe = 0; probe < 3; ++probe) {
             const std::string p = randomPath();

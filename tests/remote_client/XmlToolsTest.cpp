@@ -83,15 +83,15 @@ TEST_F(XmlStore, SetValueCreatesTheMissingElementsInOrderAndReplacesText)
     EXPECT_EQ(Read(*store.Get(), "Servers/Item1/Username"), "<null>");
     EXPECT_EQ(store->GetChildList("Servers/Item1")->size(), 3u);
     EXPECT_EQ(SavedText(*store.Get()), Doc("<Options>\r\n"
-                                     "  <Servers>\r\n"
-                                     "    <Item1>\r\n"
-                                     "      <Active>False</Active>\r\n"
-                                     "      <CheckIntevalMinutes>15</CheckIntevalMinutes>\r\n"
-                                     "      <Username/>\r\n"
-                                     "    </Item1>\r\n"
-                                     "  </Servers>\r\n"
-                                     "  <Sites/>\r\n"
-                                     "</Options>\r\n"));
+                                           "  <Servers>\r\n"
+                                           "    <Item1>\r\n"
+                                           "      <Active>False</Active>\r\n"
+                                           "      <CheckIntevalMinutes>15</CheckIntevalMinutes>\r\n"
+                                           "      <Username/>\r\n"
+                                           "    </Item1>\r\n"
+                                           "  </Servers>\r\n"
+                                           "  <Sites/>\r\n"
+                                           "</Options>\r\n"));
 }
 
 TEST_F(XmlStore, ReadsTellMissingFromNullFromText)
@@ -100,10 +100,10 @@ TEST_F(XmlStore, ReadsTellMissingFromNullFromText)
                                         "<Spaced>  a b  </Spaced><Markup>&lt;&amp;&gt;</Markup></Options>");
     struct Case {
         const char* path;
-        const char* value;       // GetValue
-        const char* valueDef;    // GetValueDef with the default "def"
-        const char* stringDef;   // GetStringDef with "def"
-        const wchar_t* wideDef;  // GetWideStringDef with L"def"
+        const char* value;      // GetValue
+        const char* valueDef;   // GetValueDef with the default "def"
+        const char* stringDef;  // GetStringDef with "def"
+        const wchar_t* wideDef; // GetWideStringDef with L"def"
         bool hasValue;
         bool exists;
     };
@@ -184,22 +184,23 @@ TEST_F(XmlStore, NameValuePartCreatesElementWithNameAttribute)
     EXPECT_EQ(Read(*store.Get(), "List/Item/Value"), "3");
     EXPECT_EQ(Read(*store.Get(), "List/Item=def/Value"), "2");
     EXPECT_EQ(SavedText(*store.Get()), Doc("<Options>\r\n"
-                                     "  <List>\r\n"
-                                     "    <Item Name=\"abc\">\r\n"
-                                     "      <Value>3</Value>\r\n"
-                                     "    </Item>\r\n"
-                                     "    <Item Name=\"def\">\r\n"
-                                     "      <Value>2</Value>\r\n"
-                                     "    </Item>\r\n"
-                                     "  </List>\r\n"
-                                     "</Options>\r\n"));
+                                           "  <List>\r\n"
+                                           "    <Item Name=\"abc\">\r\n"
+                                           "      <Value>3</Value>\r\n"
+                                           "    </Item>\r\n"
+                                           "    <Item Name=\"def\">\r\n"
+                                           "      <Value>2</Value>\r\n"
+                                           "    </Item>\r\n"
+                                           "  </List>\r\n"
+                                           "</Options>\r\n"));
 }
 
 TEST_F(XmlStore, ChildListHoldsNameAndTextPerChildElement)
 {
     ComPtr<IXMLOptions> store = StoreOn("<Options><Servers><A>1</A><B><C/></B><A></A><!-- note --><D>x=y</D>"
                                         "<E>\xC3\xA9</E></Servers><Leaf>v</Leaf></Options>");
-    EXPECT_EQ(*store->GetChildList("Servers"), (std::vector<std::string>{"A=1", "B=", "A=", "D=x=y", "E=" + WideToAnsi(L"\u00e9")}));
+    EXPECT_EQ(*store->GetChildList("Servers"),
+              (std::vector<std::string>{"A=1", "B=", "A=", "D=x=y", "E=" + WideToAnsi(L"\u00e9")}));
     EXPECT_EQ(*store->GetWideChildList("Servers"),
               (std::vector<std::wstring>{L"A=1", L"B=", L"A=", L"D=x=y", L"E=\u00e9"}));
     EXPECT_EQ(store->GetChildList("Leaf")->size(), 0u);
@@ -211,7 +212,7 @@ TEST_F(XmlStore, DeletingAndRemovingTakeTheirElements)
 {
     const std::string children = "<Item Name=\"x\">1</Item><Item Name=\"y\">2</Item><Other>3</Other>";
     struct Case {
-        bool deleteChild;  // else RemoveNode
+        bool deleteChild; // else RemoveNode
         const char* path;
         std::vector<std::string> remaining;
     };
@@ -278,7 +279,8 @@ TEST_F(XmlStore, FailuresCarryTheirMessages)
     const Case cases[] = {
         {"GetString of a missing path", [&] { store->GetString("Nope/Key"); }, "Value for path \"Nope/Key\" not found"},
         {"GetWideString of a missing path", [&] { store->GetWideString("Nope"); }, "Value for path \"Nope\" not found"},
-        {"reading an element with elements", [&] { store->GetValue("Parent"); }, "Element does not contain a single text node"},
+        {"reading an element with elements", [&] { store->GetValue("Parent"); },
+         "Element does not contain a single text node"},
         {"HasValue of an element with elements", [&] { store->HasValue("Parent"); },
          "Element does not contain a single text node"},
         {"writing an element with elements", [&] { store->SetValue("Parent", L"x"); },
@@ -318,8 +320,9 @@ TEST_F(XmlStore, FileRoundTripKeepsContentAndLaysItOut)
                                   "  </Servers>\r\n"
                                   "  <Sites/>\r\n"
                                   "</Options>\r\n");
-    const std::string body = "<!-- edited by hand -->\n<Options>\n\t<Servers>\n\t\t<MyBox><Active>true</Active>"
-                             "<URL>http://h:80/?a=1&amp;b=&lt;2&gt;</URL></MyBox>\n\t</Servers>\n  <Sites/>\n</Options>\n";
+    const std::string body =
+        "<!-- edited by hand -->\n<Options>\n\t<Servers>\n\t\t<MyBox><Active>true</Active>"
+        "<URL>http://h:80/?a=1&amp;b=&lt;2&gt;</URL></MyBox>\n\t</Servers>\n  <Sites/>\n</Options>\n";
     struct Case {
         const char* what;
         std::string file;
@@ -341,7 +344,8 @@ TEST_F(XmlStore, FileRoundTripKeepsContentAndLaysItOut)
 
 TEST_F(XmlStore, FileInAnotherEncodingIsSavedAsUtf8)
 {
-    ComPtr<IXMLOptions> store = StoreOn("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Options><A>caf\xE9</A></Options>");
+    ComPtr<IXMLOptions> store =
+        StoreOn("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Options><A>caf\xE9</A></Options>");
     EXPECT_EQ(store->GetWideString("A"), L"caf\u00e9");
     EXPECT_EQ(SavedText(*store.Get()), Doc("<Options>\r\n  <A>caf\xC3\xA9</A>\r\n</Options>\r\n"));
 
@@ -370,11 +374,7 @@ TEST_F(XmlStore, ValuesSurviveTheFile)
 TEST_F(XmlStore, MalformedFileFailsToLoad)
 {
     const char* files[] = {
-        "<Options><A></B></Options>",
-        "",
-        "not xml at all",
-        "<Options>",
-        "<Options><A>&undefined;</A></Options>",
+        "<Options><A></B></Options>", "", "not xml at all", "<Options>", "<Options><A>&undefined;</A></Options>",
         "<Options/><Second/>",
     };
     for (const char* file : files) {
@@ -407,7 +407,8 @@ TEST_F(XmlStore, DocumentTypeDeclarationIsRefused)
     const std::string files[] = {
         "<!DOCTYPE Options><Options/>",
         "\xEF\xBB\xBF<!DOCTYPE Options><Options/>",
-        "<?xml version=\"1.0\"?>\r\n<!-- c -->\r\n<?pi x?>\r\n<!DOCTYPE Options [<!ENTITY e \"x\">]>\r\n<Options>&e;</Options>",
+        "<?xml version=\"1.0\"?>\r\n<!-- c -->\r\n<?pi x?>\r\n<!DOCTYPE Options [<!ENTITY e "
+        "\"x\">]>\r\n<Options>&e;</Options>",
         "<!doctype Options><Options/>",
         "<!DOCTYPE Options [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
         "<Options><A>&b;</A></Options>",

@@ -176,7 +176,8 @@ TEST(StandinHttp, ParsesRequestHeads)
     EXPECT_EQ(request->Method, "GET");
     EXPECT_EQ(request->Path, "/Report");
     EXPECT_EQ(request->Headers["authorization"], "Basic YTpi");
-    for (const char* bad : {"", "GET\r\n\r\n", "GET /x\r\n\r\n", "GET x HTTP/1.0\r\n\r\n", "GET / HTTP/1.0\r\nNoColon\r\n\r\n"})
+    for (const char* bad :
+         {"", "GET\r\n\r\n", "GET /x\r\n\r\n", "GET x HTTP/1.0\r\n\r\n", "GET / HTTP/1.0\r\nNoColon\r\n\r\n"})
         EXPECT_FALSE(ParseHttpRequest(bad).has_value()) << bad;
     EXPECT_EQ(Base64Decode("YWRtaW46czNjcmV0"), "admin:s3cret");
     EXPECT_EQ(Base64Decode("Og=="), ":");
@@ -190,8 +191,9 @@ TEST(StandinHttp, AnswersBehindBasicAuthentication)
     settings.Enabled = true;
     settings.Login = "admin";
     settings.Password = "s3cret";
-    TStandinService service(settings, (folder.Path() / L"RebootOrders.log").wstring(),
-                            [] { return TMemoryFigures{512, 2048}; });
+    TStandinService service(settings, (folder.Path() / L"RebootOrders.log").wstring(), [] {
+        return TMemoryFigures{512, 2048};
+    });
     struct Case {
         const char* method;
         const char* path;
@@ -203,7 +205,8 @@ TEST(StandinHttp, AnswersBehindBasicAuthentication)
         {"GET", "/Report", nullptr, 401, "Unauthorized"},
         {"GET", "/Report", "Basic YWRtaW46d3Jvbmc=", 401, "Unauthorized"}, // admin:wrong
         {"GET", "/Report", "Digest YWRtaW46czNjcmV0", 401, "Unauthorized"},
-        {"GET", "/Report", "Basic YWRtaW46czNjcmV0", 200, "<PhysicalFree>512</PhysicalFree><TotalFree>2048</TotalFree>"},
+        {"GET", "/Report", "Basic YWRtaW46czNjcmV0", 200,
+         "<PhysicalFree>512</PhysicalFree><TotalFree>2048</TotalFree>"},
         {"GET", "/Report", "basic YWRtaW46czNjcmV0", 200, "<Report><CurrentTime>"},
         {"GET", "/", "Basic YWRtaW46czNjcmV0", 200, "<h1>Mendrel</h1>"},
         {"GET", "/Other", "Basic YWRtaW46czNjcmV0", 404, "Not Found"},
@@ -211,7 +214,8 @@ TEST(StandinHttp, AnswersBehindBasicAuthentication)
         {"GET", "/Reboot", "Basic YWRtaW46czNjcmV0", 200, "Reboot initiated"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.method << " " << c.path << " " << (c.authorization ? c.authorization : ""));
+        SCOPED_TRACE(testing::Message() << c.method << " " << c.path << " "
+                                        << (c.authorization ? c.authorization : ""));
         THttpRequest request;
         request.Method = c.method;
         request.Path = c.path;

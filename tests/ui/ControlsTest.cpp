@@ -80,9 +80,8 @@ TEST_F(ControlsTest, LabelPaintsInItsColourOnItsParentsBackground)
     label.SetTransparent(true);
 
     HDC dc = ::CreateCompatibleDC(nullptr);
-    auto brush = reinterpret_cast<HBRUSH>(::SendMessageW(panel.Handle(), WM_CTLCOLORSTATIC,
-                                                         reinterpret_cast<WPARAM>(dc),
-                                                         reinterpret_cast<LPARAM>(label.Handle())));
+    auto brush = reinterpret_cast<HBRUSH>(::SendMessageW(
+        panel.Handle(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label.Handle())));
     EXPECT_EQ(::GetTextColor(dc), RGB(255, 0, 0));
     EXPECT_EQ(::GetBkMode(dc), TRANSPARENT);
     LOGBRUSH info{};

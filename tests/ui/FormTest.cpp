@@ -211,8 +211,8 @@ TEST_F(FormTest, TabMovesTheFocusInCreationOrderAndBack)
     form.Show();
     form.editFirst.SetFocus();
 
-    const HWND order[] = {form.cbOption.Handle(), form.bbOther.Handle(), form.bbOk.Handle(),
-                          form.bbCancel.Handle(), form.editFirst.Handle()};
+    const HWND order[] = {form.cbOption.Handle(), form.bbOther.Handle(), form.bbOk.Handle(), form.bbCancel.Handle(),
+                          form.editFirst.Handle()};
     for (HWND expected : order) {
         session.PressKey(VK_TAB);
         EXPECT_EQ(::GetFocus(), expected);
@@ -231,20 +231,19 @@ TEST_F(FormTest, EnterEscapeAndAccessKeys)
         const wchar_t* pressed;
     };
     const Case cases[] = {
-        {"Enter in an edit clicks the default button", [](TKeyboardForm& f) { return f.editFirst.Handle(); },
-         VK_RETURN, 0, L"ok "},
+        {"Enter in an edit clicks the default button", [](TKeyboardForm& f) { return f.editFirst.Handle(); }, VK_RETURN,
+         0, L"ok "},
         {"Enter on a button clicks that button", [](TKeyboardForm& f) { return f.bbOther.Handle(); }, VK_RETURN, 0,
          L"other "},
         {"Esc clicks the cancel button", [](TKeyboardForm& f) { return f.editFirst.Handle(); }, VK_ESCAPE, 0,
          L"cancel "},
-        {"Alt and a button's letter clicks it", [](TKeyboardForm& f) { return f.editFirst.Handle(); }, 'H',
-         gui::kAlt, L"other "},
-        {"Alt and a link's letter clicks it", [](TKeyboardForm& f) { return f.editFirst.Handle(); }, 'L',
-         gui::kAlt, L"link "},
-        {"A plain letter on a button works as its access key",
-         [](TKeyboardForm& f) { return f.bbOk.Handle(); }, 'H', 0, L"other "},
-        {"A plain letter in an edit is typing", [](TKeyboardForm& f) { return f.editFirst.Handle(); }, 'H', 0,
-         L""},
+        {"Alt and a button's letter clicks it", [](TKeyboardForm& f) { return f.editFirst.Handle(); }, 'H', gui::kAlt,
+         L"other "},
+        {"Alt and a link's letter clicks it", [](TKeyboardForm& f) { return f.editFirst.Handle(); }, 'L', gui::kAlt,
+         L"link "},
+        {"A plain letter on a button works as its access key", [](TKeyboardForm& f) { return f.bbOk.Handle(); }, 'H', 0,
+         L"other "},
+        {"A plain letter in an edit is typing", [](TKeyboardForm& f) { return f.editFirst.Handle(); }, 'H', 0, L""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -310,8 +309,16 @@ TEST_F(FormTest, ShowModalDisablesTheOwnerAndAnswersTheClosingButton)
     };
     const std::pair<const char*, std::function<void(TDialog&)>> closers[] = {
         {"OK button", [&](TDialog& d) { session.MouseClick(d.bbOk.Handle()); }},
-        {"Enter", [&](TDialog& d) { d.editValue.SetFocus(); session.PressKey(VK_RETURN); }},
-        {"Esc", [&](TDialog& d) { d.editValue.SetFocus(); session.PressKey(VK_ESCAPE); }},
+        {"Enter",
+         [&](TDialog& d) {
+             d.editValue.SetFocus();
+             session.PressKey(VK_RETURN);
+         }},
+        {"Esc",
+         [&](TDialog& d) {
+             d.editValue.SetFocus();
+             session.PressKey(VK_ESCAPE);
+         }},
         {"close button", [&](TDialog& d) { ::PostMessageW(d.Handle(), WM_CLOSE, 0, 0); }},
     };
     const int expected[] = {mrOk, mrOk, mrCancel, mrCancel};

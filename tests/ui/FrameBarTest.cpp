@@ -134,8 +134,7 @@ TEST_F(FrameBarTest, SlideKeepsBothFramesUntilItEnds)
     // A switch asked for during a slide ends that slide first.
     session.Click(bar.Item(2).TitleHandle());
     bar.OpenItem(0, false);
-    EXPECT_EQ(events, (Events{"create 0", "create 1", "destroy 0", "create 2", "destroy 1", "create 0",
-                              "destroy 2"}));
+    EXPECT_EQ(events, (Events{"create 0", "create 1", "destroy 0", "create 2", "destroy 1", "create 0", "destroy 2"}));
     EXPECT_FALSE(bar.Animating());
 }
 

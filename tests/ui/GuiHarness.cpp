@@ -86,8 +86,8 @@ void TGuiSession::PumpFor(int ms)
         ULONGLONG now = ::GetTickCount64();
         if (now >= end)
             break;
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)),
-                                      QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)), QS_ALLINPUT,
+                                      MWMO_INPUTAVAILABLE);
     }
 }
 
@@ -101,8 +101,8 @@ bool TGuiSession::PumpUntil(const std::function<bool()>& done, int timeoutMs)
         ULONGLONG now = ::GetTickCount64();
         if (now >= end)
             return done();
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)),
-                                      QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)), QS_ALLINPUT,
+                                      MWMO_INPUTAVAILABLE);
     }
 }
 
@@ -416,8 +416,8 @@ std::vector<std::wstring> RowTexts(HWND listView, int row)
 
 bool RowChecked(HWND listView, int row)
 {
-    auto state = static_cast<UINT>(
-        ::SendMessageW(listView, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
+    auto state =
+        static_cast<UINT>(::SendMessageW(listView, LVM_GETITEMSTATE, static_cast<WPARAM>(row), LVIS_STATEIMAGEMASK));
     return (state >> 12) == 2;
 }
 
@@ -530,8 +530,7 @@ std::wstring SaveScreenshot(HWND window, const std::wstring& name)
     HDC memory = ::CreateCompatibleDC(source);
     HBITMAP picture = ::CreateCompatibleBitmap(source, width, height);
     HGDIOBJ old = ::SelectObject(memory, picture);
-    ::BitBlt(memory, 0, 0, width, height, source, window ? 0 : area.left, window ? 0 : area.top,
-             SRCCOPY | CAPTUREBLT);
+    ::BitBlt(memory, 0, 0, width, height, source, window ? 0 : area.left, window ? 0 : area.top, SRCCOPY | CAPTUREBLT);
     ::SelectObject(memory, old);
     ::DeleteDC(memory);
     ::ReleaseDC(window, source);

@@ -217,8 +217,8 @@ TEST_F(ListViewTest, AutoSizedColumnsFollowTheirContent)
     lv.SetColumns({{L"Type", 10, true}, {L"Status", 10, true}});
     int before = gui::ColumnWidth(lv.Handle(), 0);
     // An empty list shows its headers whole.
-    int headerText = static_cast<int>(
-        ::SendMessageW(lv.Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(L"Status")));
+    int headerText =
+        static_cast<int>(::SendMessageW(lv.Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(L"Status")));
     EXPECT_GT(gui::ColumnWidth(lv.Handle(), 1), headerText + 8);
     lv.BeginUpdate();
     lv.Add(L"A much longer caption than the header");

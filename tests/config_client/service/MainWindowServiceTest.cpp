@@ -59,10 +59,9 @@ protected:
     void Install(const std::wstring& options = L"")
     {
         std::wstring command = L"\"" + TestServicePath() + L"\" " + options;
-        UniqueServiceHandle service(CreateServiceW(manager_.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                                   SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
-                                                   nullptr, nullptr));
+        UniqueServiceHandle service(CreateServiceW(
+            manager_.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+            SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
         ASSERT_TRUE(service) << GetLastError();
     }
 
@@ -111,7 +110,10 @@ protected:
         if (!QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size()), &needed) ||
             std::wstring(config->lpBinaryPathName).find(kTestServiceExe) == std::wstring::npos)
             return;
-        WaitUntil([&] { DWORD s = State(); return s == SERVICE_STOPPED || s == SERVICE_RUNNING; });
+        WaitUntil([&] {
+            DWORD s = State();
+            return s == SERVICE_STOPPED || s == SERVICE_RUNNING;
+        });
         SERVICE_STATUS status = {};
         if (State() != SERVICE_STOPPED)
             ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
@@ -121,7 +123,10 @@ protected:
         WaitUntil([&] { return !Exists(); });
     }
 
-    struct Buttons { bool saveAndRestart, stopStart, restart; const wchar_t* caption; };
+    struct Buttons {
+        bool saveAndRestart, stopStart, restart;
+        const wchar_t* caption;
+    };
     void ExpectButtons(const char* what, Buttons expected)
     {
         EXPECT_TRUE(gui::IsEnabled(form->bbSave.Handle())) << what;

@@ -73,10 +73,9 @@ protected:
     void Install(const std::wstring& options = L"")
     {
         std::wstring command = L"\"" + TestServicePath() + L"\"" + (options.empty() ? L"" : L" " + options);
-        UniqueServiceHandle service(CreateServiceW(manager_.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                                   SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr,
-                                                   nullptr, nullptr));
+        UniqueServiceHandle service(CreateServiceW(
+            manager_.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+            SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
         ASSERT_TRUE(service) << "CreateServiceW failed: " << GetLastError();
     }
 
@@ -114,7 +113,10 @@ protected:
         UniqueServiceHandle service(OpenServiceW(manager_.get(), kServiceName, SERVICE_ALL_ACCESS));
         if (!service)
             return;
-        WaitUntil([&] { DWORD s = State(); return s == SERVICE_STOPPED || s == SERVICE_RUNNING; });
+        WaitUntil([&] {
+            DWORD s = State();
+            return s == SERVICE_STOPPED || s == SERVICE_RUNNING;
+        });
         SERVICE_STATUS status = {};
         if (State() != SERVICE_STOPPED)
             ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
@@ -132,8 +134,7 @@ protected:
         std::vector<BYTE> buffer(needed + 1024);
         resume = 0;
         if (!EnumServicesStatusExW(manager_.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL,
-                                   buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count, &resume,
-                                   nullptr))
+                                   buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count, &resume, nullptr))
             return true;
         auto* services = reinterpret_cast<ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
         for (DWORD i = 0; i < count; ++i) {
@@ -253,7 +254,10 @@ TEST_F(ServiceControl, ServiceThatDoesNotComeUpEndsTheWaitsSilently)
 TEST_F(ServiceControl, ButtonsFollowTheServiceState)
 {
     const std::wstring stop = L"S&top service", start = L"S&tart service";
-    struct Expected { bool saveAndRestart, stopStart, restart; const wchar_t* caption; };
+    struct Expected {
+        bool saveAndRestart, stopStart, restart;
+        const wchar_t* caption;
+    };
     auto check = [&](const char* what, const Expected& e) {
         TServiceButtons b = QueryServiceButtons();
         EXPECT_EQ(b.SaveAndRestartEnabled, e.saveAndRestart) << what;
@@ -331,11 +335,15 @@ TEST_F(ServiceControl, SwitchesStartOrStopTheService)
     int boxes = 0;
     auto box = [&](const std::wstring&) { ++boxes; };
 
-    struct Case { std::vector<std::string> args; std::optional<int> exitCode; DWORD state; };
+    struct Case {
+        std::vector<std::string> args;
+        std::optional<int> exitCode;
+        DWORD state;
+    };
     const Case cases[] = {
-        {Args({"-StartService"}), std::nullopt, SERVICE_STOPPED},      // not the switch: the window's path
+        {Args({"-StartService"}), std::nullopt, SERVICE_STOPPED}, // not the switch: the window's path
         {Args({"/StartService=1"}), std::nullopt, SERVICE_STOPPED},
-        {Args({"x", "/startSERVICE", "y"}), 0, SERVICE_RUNNING},      // any case, any position
+        {Args({"x", "/startSERVICE", "y"}), 0, SERVICE_RUNNING}, // any case, any position
         {Args({"/STOPSERVICE"}), 0, SERVICE_STOPPED},
         {Args({"/StopService", "/StartService"}), 0, SERVICE_RUNNING}, // the start wins
         {Args({"/StartService", "/StopService"}), 0, SERVICE_RUNNING},
