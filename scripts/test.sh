@@ -7,6 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 scripts/install-deps.sh
+scripts/check-format.sh
 scripts/build.sh all
 
 . scripts/wine-session.sh
