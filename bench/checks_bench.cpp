@@ -2,6 +2,7 @@
 //   checks_bench first-checks COUNT BASE_URL      every first check of COUNT servers until it has called back
 //   checks_bench hanging COUNT URL SECONDS         COUNT servers that never answer, watched for SECONDS
 //   checks_bench sequential COUNT BASE_URL         COUNT server checks one after the other on one thread
+#include "BenchResult.h"
 #include "Startup.h"
 #include "Strings.h"
 #include "UServerStatus.h"
@@ -215,6 +216,13 @@ int FirstChecks(int count, const std::wstring& base)
     for (const auto& [text, n] : outcomes)
         std::printf("first-checks:   %5d x %s\n", n, WideToUtf8(text).c_str());
     std::printf("first-checks: longest UI message latency %.1f ms\n", probe.WorstMs());
+    std::string figure = Format("%d first checks: time until all called back", count);
+    PrintResultValue(figure.c_str(), "<= 10 s", elapsed, "%.2f s", finished && elapsed <= 10.0);
+    size_t peak = TCheckStatusAsync::Stats().PeakWorkers;
+    figure = Format("%d first checks: peak workers", count);
+    PrintResultValue(figure.c_str(), "<= 256", peak, "%zu", peak <= 256);
+    figure = Format("%d first checks: longest UI latency", count);
+    PrintResultValue(figure.c_str(), "<= 100 ms", probe.WorstMs(), "%.0f ms", probe.WorstMs() <= 100.0);
     return finished ? 0 : 1;
 }
 
@@ -236,11 +244,14 @@ int Hanging(int count, const std::wstring& url, double seconds)
             ++(status->StatusText == L"Failed to connect" ? failed : other);
         });
     double marks[] = {kDefaultRetrieveDeadlineMs / 1000.0 + 5, 2 * kDefaultRetrieveDeadlineMs / 1000.0 + 5, seconds};
+    int failedAfterTwoDeadlines = -1;
     for (double mark : marks) {
         if (mark > seconds)
             continue;
         double now = Seconds(start, Stamp());
         Pump([&] { return failed + other == count; }, std::max(0.0, mark - now));
+        if (mark == marks[1])
+            failedAfterTwoDeadlines = failed;
         TCheckRunnerStats stats = TCheckStatusAsync::Stats();
         std::printf("hanging: after %.0f s: %d rows \"Failed to connect\", %d other, %zu running, %zu waiting\n",
                     Seconds(start, Stamp()), failed, other, stats.Workers, stats.Waiting);
@@ -254,6 +265,18 @@ int Hanging(int count, const std::wstring& url, double seconds)
                 "before)\n",
                 Mb(samples.PeakVirtual), Mb(virtualBefore), Mb(samples.PeakPrivate), Mb(privateBefore));
     std::printf("hanging: longest UI message latency %.1f ms\n", probe.WorstMs());
+    size_t peak = TCheckStatusAsync::Stats().PeakWorkers;
+    std::string figure = Format("%d never-answering: peak workers", count);
+    PrintResultValue(figure.c_str(), "<= 256", peak, "%zu", peak <= 256);
+    figure = Format("%d never-answering: peak virtual size", count);
+    PrintResultValue(figure.c_str(), "< 1024 MB", Mb(samples.PeakVirtual), "%.0f MB", Mb(samples.PeakVirtual) < 1024);
+    figure = Format("%d never-answering: longest UI latency", count);
+    PrintResultValue(figure.c_str(), "<= 100 ms", probe.WorstMs(), "%.0f ms", probe.WorstMs() <= 100.0);
+    figure = Format("%d never-answering: rows \"Failed to connect\" after two deadlines", count);
+    if (failedAfterTwoDeadlines < 0)
+        PrintResult(figure.c_str(), "512", "not watched long enough", false);
+    else
+        PrintResultValue(figure.c_str(), "512", failedAfterTwoDeadlines, "%d", failedAfterTwoDeadlines == 512);
     std::fflush(stdout);
     // The checks still hanging are not waited for, as the program does at its end.
     ExitProcess(0);

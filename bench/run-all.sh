@@ -1,50 +1,54 @@
 #!/usr/bin/env bash
-# Builds what the benchmarks need, runs every benchmark under wine64 and prints one table:
-# figure, goal, measured, and the machine it ran on.
+# The one benchmark command: installs what is missing, builds what the benchmarks need, runs every
+# benchmark under wine64 (each script starts and stops its own Wine session) and prints one table:
+# figure, goal, measured, whether the goal was met, and the machine it ran on.
+#   bench/run-all.sh [--quick]    --quick watches the never-answering servers for 70 s instead of 130 s
 #
-# Each benchmark program prints its figures as lines "RESULT<TAB>figure<TAB>goal<TAB>measured"; everything
-# else it prints goes to bench/out/<name>.log.
+# Each benchmark prints its figures as lines "RESULT<TAB>figure<TAB>goal<TAB>measured<TAB>met|missed"
+# among its other output; the whole output of each lands in bench/out/<name>.log, the table in
+# bench/out/results.md.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 scripts/install-deps.sh
-scripts/build.sh x86_64
-
-. scripts/wine-session.sh
-trap wine_session_stop EXIT
-wine_session_start --xvfb
+scripts/build.sh x86_64 >/dev/null
 
 out="$root/bench/out"
 mkdir -p "$out"
 results="$out/results.tsv"
 : > "$results"
+failed=0
 
-for script in "$root"/bench/run-*.sh; do
-  [ "$(basename "$script")" = run-all.sh ] && continue
-  name=$(basename "$script" .sh)
+run() {
+  local name=$1
+  shift
   echo "Running $name ..." >&2
-  if MENDREL_BENCH_IN_SESSION=1 bash "$script" > "$out/$name.log" 2>&1; then
-    :
-  else
+  if ! bash "$@" > "$out/$name.log" 2>&1; then
     echo "  $name failed (see bench/out/$name.log)" >&2
+    failed=1
   fi
   grep -a $'^RESULT\t' "$out/$name.log" | tr -d '\r' | cut -f2- >> "$results" || true
-done
+}
+
+run store bench/run-store.sh
+run checks bench/run-checks.sh "$@"
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
-machine="$(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB, $cpu, $(uname -sr), $($WINE64 --version 2>/dev/null)"
-python3 - "$results" "$machine" <<'PY'
+machine="$(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB, $cpu; load $(cut -d' ' -f1-3 /proc/loadavg);"
+machine="$machine $(uname -sr); $(/usr/lib/wine/wine64 --version 2>/dev/null); x86_64 build under wine64"
+python3 - "$results" "$machine" <<'PY' | tee "$out/results.md"
 import sys
 rows = [l.rstrip('\n').split('\t') for l in open(sys.argv[1]) if l.strip()]
-rows = [r + [''] * (3 - len(r)) for r in rows]
-head = ['figure', 'goal', 'measured']
-widths = [max(len(head[i]), *(len(r[i]) for r in rows)) if rows else len(head[i]) for i in range(3)]
+rows = [(r + [''] * 4)[:4] for r in rows]
+head = ['figure', 'goal', 'measured', 'goal met']
+widths = [max([len(head[i])] + [len(r[i]) for r in rows]) for i in range(4)]
 line = lambda cells: '| ' + ' | '.join(c.ljust(w) for c, w in zip(cells, widths)) + ' |'
 print(line(head))
 print('|' + '|'.join('-' * (w + 2) for w in widths) + '|')
 for r in rows:
-    print(line(r[:3]))
+    print(line(r))
 print()
 print('Machine: ' + sys.argv[2])
 PY
+exit $failed

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Runs the settings store benchmark under wine64 and prints its figures (also into $MENDREL_ARTIFACTS when
-# set). Builds build/x86_64 first. Called from inside a running wine session (scripts/wine-session.sh),
-# set MENDREL_WINE_SESSION=1 to use that session; otherwise the script starts its own and stops it.
+# set). Builds build/x86_64 first. Starts its own Wine session and stops it.
 # Usage: bench/run-store.sh [items...]   (default 10000 20000)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,12 +9,8 @@ cd "$root"
 cmake --build build/x86_64 -j2 --target store_bench >/dev/null
 
 . scripts/wine-session.sh
-own_session=0
-if [ -z "${MENDREL_WINE_SESSION:-}" ]; then
-  own_session=1
-  trap wine_session_stop EXIT
-  wine_session_start >/dev/null
-fi
+trap wine_session_stop EXIT
+wine_session_start >/dev/null
 
 out=$("$WINE64" build/x86_64/bench/store_bench.exe "$@" | tr -d '\r')
 echo "$out"
