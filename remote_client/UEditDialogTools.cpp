@@ -15,6 +15,30 @@ void ShellOpenURL(HWND window, const std::wstring& url)
     ::ShellExecuteW(window, nullptr, url.c_str(), nullptr, nullptr, SW_SHOW);
 }
 
+void PrepareEditDialogParts(const TEditDialogParts& parts, std::function<void()> okClick)
+{
+    parts.Minutes.SetRange(1, 1000000);
+    parts.Minutes.SetValue(1);
+    // Messages are data: an ampersand in an error text is shown, not taken for an access key.
+    HWND message = parts.Message.Handle();
+    ::SetWindowLongPtrW(message, GWL_STYLE, ::GetWindowLongPtrW(message, GWL_STYLE) | SS_NOPREFIX);
+    parts.Message.Hide();
+    parts.Ok.OnClick = std::move(okClick);
+    parts.Ok.SetDefault(true);
+    parts.Cancel.SetModalResult(mrCancel);
+    parts.Cancel.SetCancel(true);
+}
+
+int LoadEditDialogParts(const TEditDialogParts& parts, TListItem row)
+{
+    parts.Active.SetChecked(row.Checked());
+    parts.URL.SetText(row.Caption());
+    int count = row.SubItemCount();
+    if (count > 0)
+        parts.Minutes.SetValue(MinutesFromRowText(row.SubItem(0)));
+    return count;
+}
+
 int MinutesFromRowText(const std::wstring& text)
 {
     const wchar_t* start = text.c_str();

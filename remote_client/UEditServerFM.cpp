@@ -16,22 +16,6 @@ namespace {
 
 constexpr const char* kUnit = "UEditServerFM";
 
-// A fresh copy that the caller frees with CoTaskMemFree, or null when there is no memory.
-LPWSTR CoTaskCopy(const std::wstring& text)
-{
-    size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    auto* copy = static_cast<LPWSTR>(::CoTaskMemAlloc(bytes));
-    if (copy)
-        std::memcpy(copy, text.c_str(), bytes);
-    return copy;
-}
-
-// Messages are data: an ampersand in an error text is shown, not taken for an access key.
-void ShowAmpersands(TLabel& label)
-{
-    ::SetWindowLongPtrW(label.Handle(), GWL_STYLE, ::GetWindowLongPtrW(label.Handle(), GWL_STYLE) | SS_NOPREFIX);
-}
-
 } // namespace
 
 TfmEditServer::TfmEditServer(TApplication& app, TForm* owner) : TForm(app, owner)
@@ -58,21 +42,13 @@ TfmEditServer::TfmEditServer(TApplication& app, TForm* owner) : TForm(app, owner
     bbOk.SetBounds(236, 205, 80, 25);
     bbCancel.SetBounds(324, 205, 80, 25);
 
-    editMinutes.SetRange(1, 1000000);
-    editMinutes.SetValue(1);
+    PrepareEditDialogParts(Parts(), [this] { bbOkClick(); });
     LabelMessage.SetWordWrap(true);
-    ShowAmpersands(LabelMessage);
-    LabelMessage.Hide();
     LabelShowDetails.Hide();
 
     bbOpenURL.OnClick = [this] { bbOpenURLClick(); };
     bbCheckCode.OnClick = [this] { bbCheckCodeClick(); };
     LabelShowDetails.OnClick = [this] { LabelShowDetailsClick(); };
-    // OK sets its result only once the fields are saved, so that a failing save keeps the dialog open.
-    bbOk.OnClick = [this] { bbOkClick(); };
-    bbOk.SetDefault(true);
-    bbCancel.SetModalResult(mrCancel);
-    bbCancel.SetCancel(true);
 }
 
 HRESULT TfmEditServer::QueryOwnInterface(REFIID riid, void** object)
@@ -91,11 +67,7 @@ HRESULT TfmEditServer::QueryOwnInterface(REFIID riid, void** object)
 void TfmEditServer::SetItem(TListItem row)
 {
     item_ = row;
-    cbActive.SetChecked(row.Checked());
-    editURL.SetText(row.Caption());
-    int count = row.SubItemCount();
-    if (count > 0)
-        editMinutes.SetValue(MinutesFromRowText(row.SubItem(0)));
+    int count = LoadEditDialogParts(Parts(), row);
     if (count > 1)
         editUsername.SetText(row.SubItem(1));
     if (count > 2)
@@ -182,13 +154,7 @@ void TfmEditServer::ShowCheckMessage(const std::wstring& text, COLORREF color)
 
 HRESULT TfmEditServer::OnStartBinding(DWORD, IBinding*) { return S_OK; }
 
-HRESULT TfmEditServer::GetPriority(LONG* priority)
-{
-    if (!priority)
-        return E_POINTER;
-    *priority = THREAD_PRIORITY_NORMAL;
-    return S_OK;
-}
+HRESULT TfmEditServer::GetPriority(LONG* priority) { return AnswerPriority(priority); }
 
 HRESULT TfmEditServer::OnLowResource(DWORD) { return S_OK; }
 
@@ -212,21 +178,9 @@ HRESULT TfmEditServer::OnStopBinding(HRESULT, LPCWSTR error)
     return S_OK;
 }
 
-// The caller's cbSize bounds what is cleared, so that a shorter record from an older caller is not overrun.
 HRESULT TfmEditServer::GetBindInfo(DWORD* bindFlags, BINDINFO* bindInfo)
 {
-    if (!bindFlags || !bindInfo)
-        return E_INVALIDARG;
-    *bindFlags = kEditServerBindFlags;
-    ULONG size = bindInfo->cbSize && bindInfo->cbSize < sizeof(BINDINFO) ? bindInfo->cbSize : sizeof(BINDINFO);
-    std::memset(bindInfo, 0, size);
-    bindInfo->cbSize = size;
-    if (size >= offsetof(BINDINFO, dwCodePage) + sizeof(bindInfo->dwCodePage)) {
-        bindInfo->grfBindInfoF = BINDINFOF_URLENCODEDEXTRAINFO;
-        bindInfo->dwBindVerb = BINDVERB_GET;
-        bindInfo->dwCodePage = 0;
-    }
-    return S_OK;
+    return AnswerBindInfo(kEditServerBindFlags, bindFlags, bindInfo);
 }
 
 HRESULT TfmEditServer::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return S_OK; }
@@ -239,20 +193,12 @@ HRESULT TfmEditServer::Authenticate(HWND* window, LPWSTR* username, LPWSTR* pass
     if (!window || !username || !password)
         return E_INVALIDARG;
     *window = Handle();
-    *username = nullptr;
-    *password = nullptr;
+    *username = *password = nullptr;
     try {
-        *username = CoTaskCopy(editUsername.Text());
-        *password = CoTaskCopy(editPassword.Text());
+        return AnswerCredentials(editUsername.Text(), editPassword.Text(), username, password);
     } catch (...) {
-    }
-    if (!*username || !*password) {
-        ::CoTaskMemFree(*username);
-        ::CoTaskMemFree(*password);
-        *username = *password = nullptr;
         return E_OUTOFMEMORY;
     }
-    return S_OK;
 }
 
 HRESULT TfmEditServer::GetWindow(REFGUID, HWND* window)

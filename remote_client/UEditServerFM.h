@@ -81,5 +81,6 @@ protected:
     HRESULT QueryOwnInterface(REFIID riid, void** object) override;
 
 private:
+    TEditDialogParts Parts() { return {cbActive, editURL, editMinutes, LabelMessage, bbOk, bbCancel}; }
     TListItem item_;
 };

@@ -30,30 +30,15 @@ TfmEditSite::TfmEditSite(TApplication& app, TForm* owner) : TForm(app, owner)
     bbOk.SetBounds(236, 209, 80, 25);
     bbCancel.SetBounds(324, 209, 80, 25);
 
-    editMinutes.SetRange(1, 1000000);
-    editMinutes.SetValue(1);
-    ::SetWindowLongPtrW(LabelMessage.Handle(), GWL_STYLE,
-                        ::GetWindowLongPtrW(LabelMessage.Handle(), GWL_STYLE) | SS_NOPREFIX);
-    LabelMessage.Hide();
-
+    PrepareEditDialogParts(Parts(), [this] { bbOkClick(); });
     bbOpenURL.OnClick = [this] { bbOpenURLClick(); };
     bbCheckCode.OnClick = [this] { bbCheckCodeClick(); };
-    // OK sets its result only once the fields are saved, so that a failing save keeps the dialog open.
-    bbOk.OnClick = [this] { bbOkClick(); };
-    bbOk.SetDefault(true);
-    bbCancel.SetModalResult(mrCancel);
-    bbCancel.SetCancel(true);
 }
 
 void TfmEditSite::SetItem(TListItem row)
 {
     item_ = row;
-    cbActive.SetChecked(row.Checked());
-    editURL.SetText(row.Caption());
-    int count = row.SubItemCount();
-    if (count > 0)
-        editMinutes.SetValue(MinutesFromRowText(row.SubItem(0)));
-    if (count > 1)
+    if (LoadEditDialogParts(Parts(), row) > 1)
         editCode.SetText(row.SubItem(1));
 }
 

@@ -40,5 +40,6 @@ public:
     TButton bbCancel{*this, L"Cancel"};
 
 private:
+    TEditDialogParts Parts() { return {cbActive, editURL, editMinutes, LabelMessage, bbOk, bbCancel}; }
     TListItem item_;
 };

@@ -746,13 +746,7 @@ void TCheckStatus::FinishCheck(int checkIntervalMinutes)
 
 HRESULT TCheckStatus::OnStartBinding(DWORD, IBinding*) { return S_OK; }
 
-HRESULT TCheckStatus::GetPriority(LONG* priority)
-{
-    if (!priority)
-        return E_POINTER;
-    *priority = THREAD_PRIORITY_NORMAL;
-    return S_OK;
-}
+HRESULT TCheckStatus::GetPriority(LONG* priority) { return AnswerPriority(priority); }
 
 HRESULT TCheckStatus::OnLowResource(DWORD) { return S_OK; }
 
@@ -760,12 +754,34 @@ HRESULT TCheckStatus::OnProgress(ULONG, ULONG, ULONG, LPCWSTR) { return S_OK; }
 
 HRESULT TCheckStatus::OnStopBinding(HRESULT, LPCWSTR) { return S_OK; }
 
-// The caller's cbSize bounds what is cleared, so that a shorter record from an older caller is not overrun.
 HRESULT TCheckStatus::GetBindInfo(DWORD* bindFlags, BINDINFO* bindInfo)
+{
+    return AnswerBindInfo(kCheckBindFlags, bindFlags, bindInfo);
+}
+
+HRESULT TCheckStatus::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return S_OK; }
+
+HRESULT TCheckStatus::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }
+
+HRESULT TCheckStatus::Authenticate(HWND* window, LPWSTR* username, LPWSTR* password)
+{
+    if (!window || !username || !password)
+        return E_INVALIDARG;
+    *window = nullptr;
+    TCredentials credentials = CheckCredentials();
+    HRESULT copied = AnswerCredentials(credentials.Username, credentials.Password, username, password);
+    return FAILED(copied) ? copied : credentials.Result;
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Answers shared by the binding-callback objects
+
+// The caller's cbSize bounds what is cleared, so that a shorter record from an older caller is not overrun.
+HRESULT AnswerBindInfo(DWORD flags, DWORD* bindFlags, BINDINFO* bindInfo)
 {
     if (!bindFlags || !bindInfo)
         return E_INVALIDARG;
-    *bindFlags = kCheckBindFlags;
+    *bindFlags = flags;
     ULONG size = bindInfo->cbSize && bindInfo->cbSize < sizeof(BINDINFO) ? bindInfo->cbSize : sizeof(BINDINFO);
     std::memset(bindInfo, 0, size);
     bindInfo->cbSize = size;
@@ -777,13 +793,16 @@ HRESULT TCheckStatus::GetBindInfo(DWORD* bindFlags, BINDINFO* bindInfo)
     return S_OK;
 }
 
-HRESULT TCheckStatus::OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) { return S_OK; }
-
-HRESULT TCheckStatus::OnObjectAvailable(REFIID, IUnknown*) { return S_OK; }
+HRESULT AnswerPriority(LONG* priority)
+{
+    if (!priority)
+        return E_POINTER;
+    *priority = THREAD_PRIORITY_NORMAL;
+    return S_OK;
+}
 
 namespace {
 
-// A fresh copy that the URL service frees with CoTaskMemFree, or null.
 LPWSTR CoTaskCopy(const std::optional<std::wstring>& text)
 {
     if (!text)
@@ -797,21 +816,18 @@ LPWSTR CoTaskCopy(const std::optional<std::wstring>& text)
 
 } // namespace
 
-HRESULT TCheckStatus::Authenticate(HWND* window, LPWSTR* username, LPWSTR* password)
+HRESULT AnswerCredentials(const std::optional<std::wstring>& username, const std::optional<std::wstring>& password,
+                          LPWSTR* usernameCopy, LPWSTR* passwordCopy)
 {
-    if (!window || !username || !password)
-        return E_INVALIDARG;
-    *window = nullptr;
-    TCredentials credentials = CheckCredentials();
-    *username = CoTaskCopy(credentials.Username);
-    *password = CoTaskCopy(credentials.Password);
-    if ((credentials.Username && !*username) || (credentials.Password && !*password)) {
-        CoTaskMemFree(*username);
-        CoTaskMemFree(*password);
-        *username = *password = nullptr;
+    *usernameCopy = CoTaskCopy(username);
+    *passwordCopy = CoTaskCopy(password);
+    if ((username && !*usernameCopy) || (password && !*passwordCopy)) {
+        CoTaskMemFree(*usernameCopy);
+        CoTaskMemFree(*passwordCopy);
+        *usernameCopy = *passwordCopy = nullptr;
         return E_OUTOFMEMORY;
     }
-    return credentials.Result;
+    return S_OK;
 }
 
 HRESULT TCheckStatus::GetWindow(REFGUID, HWND* window)

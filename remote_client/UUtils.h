@@ -80,6 +80,15 @@ struct TCredentials {
     HRESULT Result = S_FALSE;
 };
 
+// Answers that every binding-callback object of the program gives alike.
+// A plain GET with the given bind flags; the caller's cbSize bounds what is written.
+HRESULT AnswerBindInfo(DWORD flags, DWORD* bindFlags, BINDINFO* bindInfo);
+HRESULT AnswerPriority(LONG* priority);
+// Copies for the URL service, which frees them with CoTaskMemFree; an absent text stays null. Both stay null
+// and E_OUTOFMEMORY comes back when a copy cannot be made.
+HRESULT AnswerCredentials(const std::optional<std::wstring>& username, const std::optional<std::wstring>& password,
+                          LPWSTR* usernameCopy, LPWSTR* passwordCopy);
+
 // The common base of the server and site status objects: the status record, the bookkeeping of the check cycle
 // and the answers to the URL service. Freed by its owner only; interface references do not keep it alive.
 class TCheckStatus : public TSkipRefObject, public IBindStatusCallback, public IAuthenticate, public IHttpSecurity {
