@@ -22,21 +22,8 @@ void TGroupBox::SetText(const std::wstring& text)
 
 LRESULT TGroupBox::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = ::BeginPaint(Handle(), &paint);
-        Paint(dc);
-        ::EndPaint(Handle(), &paint);
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        TWinControl::WindowProc(message, wParam, lParam);
-        Paint(reinterpret_cast<HDC>(wParam));
-        return 0;
-    case WM_SIZE: ::InvalidateRect(Handle(), nullptr, TRUE); break;
-    default: break;
-    }
+    if (auto answer = SelfPaintMessage(message, wParam, lParam, [this](HDC dc) { Paint(dc); }))
+        return *answer;
     return TWinControl::WindowProc(message, wParam, lParam);
 }
 
@@ -128,21 +115,8 @@ SIZE TImage::PictureSize() const
 
 LRESULT TImage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_PAINT: {
-        PAINTSTRUCT paint;
-        HDC dc = ::BeginPaint(Handle(), &paint);
-        Paint(dc);
-        ::EndPaint(Handle(), &paint);
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        TWinControl::WindowProc(message, wParam, lParam);
-        Paint(reinterpret_cast<HDC>(wParam));
-        return 0;
-    case WM_SIZE: ::InvalidateRect(Handle(), nullptr, TRUE); break;
-    default: break;
-    }
+    if (auto answer = SelfPaintMessage(message, wParam, lParam, [this](HDC dc) { Paint(dc); }))
+        return *answer;
     return TWinControl::WindowProc(message, wParam, lParam);
 }
 

@@ -56,6 +56,27 @@ int DpiForWindow(HWND window)
     return dpi > 0 ? dpi : 96;
 }
 
+std::optional<LRESULT> TWinControl::SelfPaintMessage(UINT message, WPARAM wParam, LPARAM lParam,
+                                                     const std::function<void(HDC)>& paint)
+{
+    switch (message) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(Handle(), &ps);
+        paint(dc);
+        ::EndPaint(Handle(), &ps);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        TWinControl::WindowProc(message, wParam, lParam);
+        paint(reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_SIZE: ::InvalidateRect(Handle(), nullptr, TRUE); break;
+    default: break;
+    }
+    return std::nullopt;
+}
+
 wchar_t MnemonicOf(const std::wstring& caption)
 {
     for (size_t i = 0; i + 1 < caption.size(); ++i) {

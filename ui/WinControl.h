@@ -9,6 +9,8 @@
 #include <commctrl.h>
 
 #include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -157,6 +159,11 @@ protected:
     // Creates the child as a window of the toolkit's own class that paints itself (not a container).
     void CreateOwnChild(DWORD style, DWORD exStyle, const std::wstring& text = {});
     void PlaceSelf();
+    // For a control that draws itself with paint: answers WM_PAINT, and WM_PRINTCLIENT over what the default
+    // drew; on WM_SIZE it marks the whole control for repainting and leaves the message to the default.
+    // Empty for the messages it does not answer.
+    std::optional<LRESULT> SelfPaintMessage(UINT message, WPARAM wParam, LPARAM lParam,
+                                            const std::function<void(HDC)>& paint);
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     void HandleException(const std::exception_ptr& error) noexcept override;
