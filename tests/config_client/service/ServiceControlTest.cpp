@@ -2,6 +2,7 @@
 // MendrelTestService.exe under the name "Mendrel" as it needs it and removes it at the end, so the system's
 // services are left as they were found.
 #include "NTTools.h"
+#include "TestServiceHost.h"
 #include "Strings.h"
 #include "WinTools.h"
 
@@ -13,45 +14,11 @@
 
 namespace {
 
-constexpr const wchar_t* kTestServiceExe = L"MendrelTestService.exe";
-constexpr const wchar_t* kReleaseEventName = L"Global\\MendrelTestServiceRelease";
-constexpr ULONGLONG kSettleLimitMs = 60000;
-
-std::wstring TestServicePath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path);
-    folder.resize(folder.find_last_of(L'\\') + 1);
-    return folder + kTestServiceExe;
-}
-
-// Polls a condition every 50 ms until it holds or the limit has passed.
-template <typename F>
-bool WaitUntil(F condition, ULONGLONG limitMs = 30000)
-{
-    ULONGLONG end = GetTickCount64() + limitMs;
-    while (!condition()) {
-        if (GetTickCount64() > end)
-            return false;
-        Sleep(50);
-    }
-    return true;
-}
-
 class ServiceControl : public testing::Test {
 protected:
     void SetUp() override
     {
-        manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-        ASSERT_TRUE(manager_) << GetLastError();
-        release_.reset(CreateEventW(nullptr, TRUE, FALSE, kReleaseEventName));
-        ASSERT_TRUE(release_);
-        ASSERT_TRUE(WaitUntil([&] { return NoServiceIsPending(); }, kSettleLimitMs))
-            << "the system's own services did not settle";
-        RemoveLeftoverTestService();
-        ASSERT_FALSE(Exists()) << "a \"Mendrel\" service that is not the tests' own is installed";
-
+        ASSERT_NO_FATAL_FAILURE(host.SetUp());
         FreeServiceControlManager();
         SetServiceControlManagerFactory(nullptr);
         // The waits keep their poll counts and asked durations; the test sleeps briefly for real, so that the
@@ -66,106 +33,12 @@ protected:
     {
         FreeServiceControlManager();
         SetServiceControlManagerFactory(nullptr);
-        Remove();
-        EXPECT_FALSE(Exists()) << "the test service was not removed";
-    }
-
-    void Install(const std::wstring& options = L"")
-    {
-        std::wstring command = L"\"" + TestServicePath() + L"\"" + (options.empty() ? L"" : L" " + options);
-        UniqueServiceHandle service(CreateServiceW(
-            manager_.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-            SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-        ASSERT_TRUE(service) << "CreateServiceW failed: " << GetLastError();
-    }
-
-    bool Exists() const
-    {
-        return static_cast<bool>(UniqueServiceHandle(OpenServiceW(manager_.get(), kServiceName, SERVICE_QUERY_STATUS)));
-    }
-
-    SERVICE_STATUS_PROCESS Status() const
-    {
-        SERVICE_STATUS_PROCESS status = {};
-        UniqueServiceHandle service(OpenServiceW(manager_.get(), kServiceName, SERVICE_QUERY_STATUS));
-        DWORD needed = 0;
-        if (service)
-            QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                 sizeof(status), &needed);
-        return status;
-    }
-    DWORD State() const { return Status().dwCurrentState; }
-
-    // Starts the service without the code under test and waits until it reached the state.
-    void StartDirectly(DWORD until)
-    {
-        UniqueServiceHandle service(OpenServiceW(manager_.get(), kServiceName, SERVICE_START | SERVICE_QUERY_STATUS));
-        ASSERT_TRUE(service);
-        ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << GetLastError();
-        ASSERT_TRUE(WaitUntil([&] { return State() == until; })) << "state " << State();
-    }
-
-    void ReleaseHolds() { SetEvent(release_.get()); }
-
-    void Remove()
-    {
-        ReleaseHolds();
-        UniqueServiceHandle service(OpenServiceW(manager_.get(), kServiceName, SERVICE_ALL_ACCESS));
-        if (!service)
-            return;
-        WaitUntil([&] {
-            DWORD s = State();
-            return s == SERVICE_STOPPED || s == SERVICE_RUNNING;
-        });
-        SERVICE_STATUS status = {};
-        if (State() != SERVICE_STOPPED)
-            ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
-        WaitUntil([&] { return State() == SERVICE_STOPPED; });
-        DeleteService(service.get());
-        service.reset();
-        WaitUntil([&] { return !Exists(); });
-    }
-
-    bool NoServiceIsPending() const
-    {
-        DWORD needed = 0, count = 0, resume = 0;
-        EnumServicesStatusExW(manager_.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0,
-                              &needed, &count, &resume, nullptr);
-        std::vector<BYTE> buffer(needed + 1024);
-        resume = 0;
-        if (!EnumServicesStatusExW(manager_.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL,
-                                   buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &count, &resume, nullptr))
-            return true;
-        auto* services = reinterpret_cast<ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
-        for (DWORD i = 0; i < count; ++i) {
-            DWORD s = services[i].ServiceStatusProcess.dwCurrentState;
-            if (s == SERVICE_START_PENDING || s == SERVICE_STOP_PENDING)
-                return false;
-        }
-        return true;
-    }
-
-    // A run that died half-way may have left the tests' own service behind; anything else is left alone.
-    void RemoveLeftoverTestService()
-    {
-        UniqueServiceHandle service(OpenServiceW(manager_.get(), kServiceName, SERVICE_QUERY_CONFIG));
-        if (!service)
-            return;
-        DWORD needed = 0;
-        QueryServiceConfigW(service.get(), nullptr, 0, &needed);
-        std::vector<BYTE> buffer(needed + 16);
-        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-        if (QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size()), &needed) &&
-            std::wstring(config->lpBinaryPathName).find(kTestServiceExe) != std::wstring::npos) {
-            service.reset();
-            Remove();
-        }
+        host.TearDown();
     }
 
     int Count(DWORD ms) const { return static_cast<int>(std::count(sleeps_.begin(), sleeps_.end(), ms)); }
 
-    UniqueServiceHandle manager_;
-    UniqueHandle release_;
+    TTestServiceHost host;
     std::vector<DWORD> sleeps_;
 };
 
@@ -181,40 +54,40 @@ std::vector<std::string> Args(std::initializer_list<const char*> words)
 
 TEST_F(ServiceControl, StartStopAndRestart)
 {
-    Install();
-    ASSERT_EQ(State(), SERVICE_STOPPED);
+    host.Install();
+    ASSERT_EQ(host.State(), SERVICE_STOPPED);
 
     StartServiceAndWait();
-    EXPECT_EQ(State(), SERVICE_RUNNING);
-    DWORD firstProcess = Status().dwProcessId;
+    EXPECT_EQ(host.State(), SERVICE_RUNNING);
+    DWORD firstProcess = host.Status().dwProcessId;
 
     StopServiceAndWait();
-    EXPECT_EQ(State(), SERVICE_STOPPED);
+    EXPECT_EQ(host.State(), SERVICE_STOPPED);
 
     StartServiceAndWait();
-    ASSERT_EQ(State(), SERVICE_RUNNING);
-    DWORD secondProcess = Status().dwProcessId;
+    ASSERT_EQ(host.State(), SERVICE_RUNNING);
+    DWORD secondProcess = host.Status().dwProcessId;
     RestartService();
-    EXPECT_EQ(State(), SERVICE_RUNNING);
-    EXPECT_NE(Status().dwProcessId, secondProcess); // stopped and started again, not left running
+    EXPECT_EQ(host.State(), SERVICE_RUNNING);
+    EXPECT_NE(host.Status().dwProcessId, secondProcess); // stopped and started again, not left running
     EXPECT_NE(secondProcess, firstProcess);
 }
 
 TEST_F(ServiceControl, StartOfARunningServiceCountsAsDone)
 {
-    Install();
-    StartDirectly(SERVICE_RUNNING);
-    DWORD process = Status().dwProcessId;
+    host.Install();
+    host.StartDirectly(SERVICE_RUNNING);
+    DWORD process = host.Status().dwProcessId;
     EXPECT_NO_THROW(ServiceControlManager().StartService(kServiceName)); // answered with 1056
     EXPECT_NO_THROW(StartServiceAndWait());
-    EXPECT_EQ(State(), SERVICE_RUNNING);
-    EXPECT_EQ(Status().dwProcessId, process);
+    EXPECT_EQ(host.State(), SERVICE_RUNNING);
+    EXPECT_EQ(host.Status().dwProcessId, process);
     EXPECT_TRUE(sleeps_.empty()); // already running: no wait
 }
 
 TEST_F(ServiceControl, RefusedStopRaisesOnlyWhenAsked)
 {
-    Install();
+    host.Install();
     TNTServiceControlManager& manager = ServiceControlManager();
     EXPECT_NO_THROW(manager.StopService(kServiceName, false));
     try {
@@ -225,28 +98,28 @@ TEST_F(ServiceControl, RefusedStopRaisesOnlyWhenAsked)
         EXPECT_EQ(e.Message(), Win32ErrorMessage(ERROR_SERVICE_NOT_ACTIVE));
     }
     EXPECT_NO_THROW(StopServiceAndWait());
-    EXPECT_EQ(State(), SERVICE_STOPPED);
+    EXPECT_EQ(host.State(), SERVICE_STOPPED);
 }
 
 TEST_F(ServiceControl, ServiceThatDoesNotComeUpEndsTheWaitsSilently)
 {
-    Install(L"/HoldStart");
+    host.Install(L"/HoldStart");
     EXPECT_NO_THROW(StartServiceAndWait());
-    EXPECT_EQ(State(), SERVICE_START_PENDING);
+    EXPECT_EQ(host.State(), SERVICE_START_PENDING);
     // 50 polls of 500 ms in the start itself, then 60 more of 500 ms.
     EXPECT_EQ(Count(500), 50 + 60);
     EXPECT_EQ(sleeps_.size(), 110u);
 
     // A service that stays stop-pending: 60 polls, then the wait gives up without an error.
-    ReleaseHolds();
-    ASSERT_TRUE(WaitUntil([&] { return State() == SERVICE_RUNNING; }));
-    Remove();
-    ResetEvent(release_.get());
-    Install(L"/HoldStop");
-    StartDirectly(SERVICE_RUNNING);
+    host.ReleaseHolds();
+    ASSERT_TRUE(WaitUntil([&] { return host.State() == SERVICE_RUNNING; }));
+    host.Remove();
+    host.ArmHolds();
+    host.Install(L"/HoldStop");
+    host.StartDirectly(SERVICE_RUNNING);
     sleeps_.clear();
     EXPECT_NO_THROW(StopServiceAndWait());
-    EXPECT_EQ(State(), SERVICE_STOP_PENDING);
+    EXPECT_EQ(host.State(), SERVICE_STOP_PENDING);
     EXPECT_EQ(Count(500), 60);
     EXPECT_EQ(sleeps_.size(), 60u);
 }
@@ -270,30 +143,30 @@ TEST_F(ServiceControl, ButtonsFollowTheServiceState)
     };
 
     check("absent", {false, false, false, nullptr});
-    Install(L"/HoldStart /HoldStop");
+    host.Install(L"/HoldStart /HoldStop");
     check("stopped", {false, true, false, L"S&tart service"});
 
-    StartDirectly(SERVICE_START_PENDING);
+    host.StartDirectly(SERVICE_START_PENDING);
     check("start pending", {false, true, false, L"S&tart service"});
     StopOrStartService(); // pending: nothing is done
-    EXPECT_EQ(State(), SERVICE_START_PENDING);
+    EXPECT_EQ(host.State(), SERVICE_START_PENDING);
 
-    ReleaseHolds();
-    ASSERT_TRUE(WaitUntil([&] { return State() == SERVICE_RUNNING; }));
+    host.ReleaseHolds();
+    ASSERT_TRUE(WaitUntil([&] { return host.State() == SERVICE_RUNNING; }));
     check("running", {true, true, true, L"S&top service"});
 
-    ResetEvent(release_.get());
+    host.ArmHolds();
     StopOrStartService(); // running: the stop is sent and not waited for
     EXPECT_TRUE(sleeps_.empty());
-    ASSERT_TRUE(WaitUntil([&] { return State() == SERVICE_STOP_PENDING; }));
+    ASSERT_TRUE(WaitUntil([&] { return host.State() == SERVICE_STOP_PENDING; }));
     check("stop pending", {false, true, false, L"S&tart service"});
     StopOrStartService();
-    EXPECT_EQ(State(), SERVICE_STOP_PENDING);
+    EXPECT_EQ(host.State(), SERVICE_STOP_PENDING);
 
-    ReleaseHolds();
-    ASSERT_TRUE(WaitUntil([&] { return State() == SERVICE_STOPPED; }));
+    host.ReleaseHolds();
+    ASSERT_TRUE(WaitUntil([&] { return host.State() == SERVICE_STOPPED; }));
     StopOrStartService(); // stopped: started, with the start's own wait
-    EXPECT_EQ(State(), SERVICE_RUNNING);
+    EXPECT_EQ(host.State(), SERVICE_RUNNING);
     check("running again", {true, true, true, L"S&top service"});
 
     // The decision itself, for the states that the service above does not pass through.
@@ -326,12 +199,12 @@ TEST_F(ServiceControl, AbsentServiceIsLeftAlone)
     EXPECT_NO_THROW(StopOrStartService());
     EXPECT_EQ(boxes, 0);
     EXPECT_TRUE(sleeps_.empty());
-    EXPECT_FALSE(Exists());
+    EXPECT_FALSE(host.Exists());
 }
 
 TEST_F(ServiceControl, SwitchesStartOrStopTheService)
 {
-    Install();
+    host.Install();
     int boxes = 0;
     auto box = [&](const std::wstring&) { ++boxes; };
 
@@ -354,7 +227,7 @@ TEST_F(ServiceControl, SwitchesStartOrStopTheService)
         for (size_t i = 1; i < c.args.size(); ++i)
             what += c.args[i] + " ";
         EXPECT_EQ(RunServiceSwitches(c.args, box), c.exitCode) << what;
-        EXPECT_EQ(State(), c.state) << what;
+        EXPECT_EQ(host.State(), c.state) << what;
     }
     EXPECT_EQ(boxes, 0);
 }
