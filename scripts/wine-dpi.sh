@@ -9,7 +9,7 @@ _dpi_changed=0
 
 wine_dpi_set() {
   if [ $_dpi_changed -eq 0 ]; then
-    _dpi_saved=$("$WINE64" reg query "$_dpi_key" /v LogPixels 2>/dev/null | awk '/LogPixels/ {print $3}' | tr -d '\r')
+    _dpi_saved=$("$WINE64" reg query "$_dpi_key" /v LogPixels 2>/dev/null | awk '/LogPixels/ {print $3}' | tr -d '\r' || true)
     _dpi_changed=1
   fi
   "$WINE64" reg add "$_dpi_key" /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
