@@ -215,8 +215,8 @@ private:
                 int room = width;
                 if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)
                     room -= ::MulDiv(6, dpi_, 96); // the frame and the focus rectangle
-                else if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE ||
-                         type == BS_AUTO3STATE || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON)
+                else if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE ||
+                         type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON)
                     room -= ::MulDiv(16, dpi_, 96); // the box and the gap before the text
                 else if (type == BS_GROUPBOX)
                     room -= ::MulDiv(16, dpi_, 96);
