@@ -1,11 +1,16 @@
 ; Setup for the Mendrel desktop clients (the 32-bit programs).
 ; makensis -DBUILD_DIR=<folder with MendrelRemoteClient.exe and MendrelClient.exe> -DOUT_FILE=<setup.exe> Mendrel.nsi
+; With -DTARGET_AMD64 it is a 64-bit setup of the x86_64 programs (for the tests, which run under wine64).
 ;
 ; MendrelRemoteClient goes to the installing user's own programs folder; MendrelClient goes into the folder of
 ; the Mendrel service, which the administrator chooses. Start menu entries for both; the uninstaller removes
 ; what setup installed and leaves the settings (Settings.xml, DravexMendrel.ini) alone.
 
-Unicode true
+!ifdef TARGET_AMD64
+  Target amd64-unicode
+!else
+  Unicode true
+!endif
 !include "MUI2.nsh"
 
 !ifndef BUILD_DIR
@@ -24,7 +29,11 @@ Unicode true
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUT_FILE}"
-InstallDir "$PROGRAMFILES\Dravex\Mendrel"
+!ifdef TARGET_AMD64
+  InstallDir "$PROGRAMFILES64\Dravex\Mendrel"
+!else
+  InstallDir "$PROGRAMFILES\Dravex\Mendrel"
+!endif
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 ShowInstDetails show

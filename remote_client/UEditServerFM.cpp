@@ -37,7 +37,7 @@ TfmEditServer::TfmEditServer(TApplication& app, TForm* owner) : TForm(app, owner
     bbCheckCode.SetBounds(316, 101, 88, 23);
     LabelMinutes.SetBounds(12, 132, 296, 15);
     editMinutes.SetBounds(12, 148, 90, 21);
-    LabelMessage.SetBounds(12, 178, 392, 28);
+    LabelMessage.SetBounds(12, 178, 392, 27);
     LabelShowDetails.SetBounds(12, 212, 90, 15);
     bbOk.SetBounds(236, 205, 80, 25);
     bbCancel.SetBounds(324, 205, 80, 25);

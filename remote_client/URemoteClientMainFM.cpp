@@ -20,6 +20,9 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
+// The hide-to-tray button's height at most, in 96-DPI units: the tab row's height at 96 DPI, less its top.
+const int kHideToTrayHeight = 21;
+
 constexpr const char* kUnit = "URemoteClientMainFM";
 const wchar_t kServerType[] = L"Server";
 const wchar_t kSiteType[] = L"Site";
@@ -283,8 +286,9 @@ void TfmRemoteClientMain::BuildTray()
     HWND button = sbHideToTray.Handle();
     ::SetWindowLongPtrW(button, GWL_STYLE, ::GetWindowLongPtrW(button, GWL_STYLE) | BS_ICON);
     ::SendMessageW(button, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(SmallIcon(IDI_PADLOCK)));
-    sbHideToTray.SetBounds(ClientSizeDesign().cx - 26, 1, 24, 21);
+    sbHideToTray.SetBounds(ClientSizeDesign().cx - 26, 1, 24, kHideToTrayHeight);
     sbHideToTray.SetAnchors(akRight | akTop);
+    FitHideToTrayButton();
     ::SetWindowPos(button, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     sbHideToTray.OnClick = [this] { sSkinProviderTitleButtons0MouseUp(); };
     hideToTrayTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0,
@@ -362,6 +366,30 @@ void TfmRemoteClientMain::LoadSites()
 void TfmRemoteClientMain::SaveServers() { SaveServerSettings(*Store.Get(), InRowOrder(lvServers, ServerSettingsList)); }
 
 void TfmRemoteClientMain::SaveSites() { SaveSiteSettings(*Store.Get(), InRowOrder(lvSites, SiteSettingsList)); }
+
+void TfmRemoteClientMain::ScaleChanged()
+{
+    TForm::ScaleChanged();
+    FitHideToTrayButton();
+}
+
+// The button stands in the tab row and must not reach the pages' frame below it. The row does not grow in
+// proportion to the DPI (the tabs' padding stays), so the height comes from the row as the tabs lay it out.
+void TfmRemoteClientMain::FitHideToTrayButton()
+{
+    HWND tabs = pgMain.TabHandle();
+    if (!tabs || !sbHideToTray.Handle())
+        return;
+    RECT display{};
+    ::GetClientRect(tabs, &display);
+    TabCtrl_AdjustRect(tabs, FALSE, &display);
+    const TBounds& bounds = sbHideToTray.Bounds();
+    int height = kHideToTrayHeight;
+    while (height > 8 && Scale(bounds.Top) + Scale(height) > display.top)
+        --height;
+    if (height != bounds.Height)
+        sbHideToTray.SetBounds(bounds.Left, bounds.Top, bounds.Width, height);
+}
 
 void TfmRemoteClientMain::HideToTray()
 {

@@ -136,12 +136,16 @@ public:
     // Given to every status object that a rebuild makes.
     TRetrieveOptions CheckRetrieval;
 
+    // The fonts and sizes after a change of DPI, and the hide-to-tray button fitted to the new tab row.
+    void ScaleChanged() override;
+
 protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
     void BuildLayout();
     void BuildTray();
+    void FitHideToTrayButton();
     // The pop-up that announces a new overall state.
     void AnnounceTrayState(const std::wstring& text, int seconds, int kind);
     void ReadStartMode(const std::vector<std::string>& args);

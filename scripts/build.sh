@@ -15,24 +15,30 @@ build_one() {
   cmake --build "$dir" -j "$jobs"
 }
 
-# One setup exe for the 32-bit programs, once both exist.
+# One setup exe for the programs of an architecture, once both exist: build/i686/MendrelSetup.exe is the
+# deliverable; build/x86_64/MendrelSetup.exe, a 64-bit setup of the x86_64 programs, is for the installer test
+# (the 32-bit setup cannot run under wine64).
 build_installer() {
-  local dir="$root/build/i686"
+  local arch=$1
+  local dir="$root/build/$arch"
+  local target=()
+  [ "$arch" = x86_64 ] && target=(-DTARGET_AMD64)
   if [ -f "$dir/remote_client/MendrelRemoteClient.exe" ] && [ -f "$dir/config_client/MendrelClient.exe" ]; then
     mkdir -p "$dir/setup"
     cp "$dir/remote_client/MendrelRemoteClient.exe" "$dir/config_client/MendrelClient.exe" "$dir/setup/"
-    makensis -V2 -DBUILD_DIR="$dir/setup" -DOUT_FILE="$dir/MendrelSetup.exe" "$root/installer/Mendrel.nsi"
+    makensis -V2 "${target[@]}" -DBUILD_DIR="$dir/setup" -DOUT_FILE="$dir/MendrelSetup.exe" "$root/installer/Mendrel.nsi"
     echo "Installer: $dir/MendrelSetup.exe"
   fi
 }
 
 case "$which" in
-  i686) build_one i686 -DMENDREL_BUILD_TESTS=OFF -DMENDREL_BUILD_BENCH=OFF; build_installer ;;
-  x86_64) build_one x86_64 ;;
+  i686) build_one i686 -DMENDREL_BUILD_TESTS=OFF -DMENDREL_BUILD_BENCH=OFF; build_installer i686 ;;
+  x86_64) build_one x86_64; build_installer x86_64 ;;
   all)
     build_one x86_64
+    build_installer x86_64
     build_one i686 -DMENDREL_BUILD_TESTS=OFF -DMENDREL_BUILD_BENCH=OFF
-    build_installer
+    build_installer i686
     ;;
   *) echo "usage: $0 [i686|x86_64|all]" >&2; exit 2 ;;
 esac

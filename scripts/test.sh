@@ -11,7 +11,8 @@ scripts/check-format.sh
 scripts/build.sh all
 
 . scripts/wine-session.sh
-trap wine_session_stop EXIT
+. scripts/wine-dpi.sh
+trap 'wine_dpi_restore; wine_session_stop' EXIT
 wine_session_start --xvfb
 
 mkdir -p build/x86_64/artifacts
@@ -19,4 +20,10 @@ export MENDREL_ARTIFACTS="$root/build/x86_64/artifacts"
 cd build/x86_64
 # A new prefix times out the first service starts (1053) for about half a minute: a failed test gets one
 # more run, so that only a fault that repeats fails the suite.
-ctest --output-on-failure -j "$(nproc)" --timeout 600 --repeat until-pass:2 "$@"
+status=0
+ctest --output-on-failure -j "$(nproc)" --timeout 600 --repeat until-pass:2 -LE dpi "$@" || status=$?
+
+# The layout tests (label dpi) after the others, since the DPI is a setting of the whole prefix: once at 96 and
+# once at 144 DPI, each on its own; the prefix gets its own setting back also when they fail.
+wine_dpi_run_layout_tests "$@" || status=$?
+exit "$status"

@@ -1,0 +1,55 @@
+// The configuration client's window at the DPI of this display, on each settings item and on the stress
+// page: every control inside its parent, none over another, every text with room in its own font, the window
+// within the work area; and its pictures, named after the DPI (config-main-remote-dpi144.png).
+#include "MainWindowSupport.h"
+
+#include "LayoutCheck.h"
+#include "Strings.h"
+
+#include <cstdlib>
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& faults)
+{
+    std::string text;
+    for (const auto& fault : faults)
+        text += "\n  " + fault;
+    return text;
+}
+
+std::wstring ShotName(const wchar_t* what, HWND window)
+{
+    return std::wstring(what) + L"-dpi" + std::to_wstring(gui::WindowDpi(window));
+}
+
+const char kIni[] = "[Behaviour]\r\nDisableShutdown=True\r\n\r\n[Remote]\r\nEnabled=True\r\nPort=8088\r\n"
+                    "Login=admin\r\nPassword=secret\r\nUseSSL=False\r\n\r\n";
+
+TEST_F(MainWindowTest, SettingsItemsAndStressPageAreLaidOutAtThisDpi)
+{
+    WriteIni(kIni);
+    TfmMain& main = Open();
+    if (const char* asked = std::getenv("MENDREL_DPI")) {
+        EXPECT_EQ(gui::WindowDpi(main.Handle()), std::atoi(asked)) << "the prefix's DPI did not take";
+    }
+    main.FrameBar.SetAnimated(false);
+    const wchar_t* names[] = {L"config-main-behaviour", L"config-main-service-start", L"config-main-memory-overflow",
+                              L"config-main-remote"};
+    for (int item = 0; item < 4; ++item) {
+        SCOPED_TRACE(WideToUtf8(names[item]));
+        if (main.FrameBar.OpenIndex() != item)
+            OpenItem(item);
+        session.PumpFor(50);
+        std::vector<std::string> faults = gui::LayoutFaults(main.Handle());
+        EXPECT_TRUE(faults.empty()) << Joined(faults);
+        gui::SaveScreenshot(main.Handle(), ShotName(names[item], main.Handle()));
+    }
+    session.SelectTab(main.pgMain.TabHandle(), 1);
+    session.PumpFor(50);
+    std::vector<std::string> faults = gui::LayoutFaults(main.Handle());
+    EXPECT_TRUE(faults.empty()) << "stress page:" << Joined(faults);
+    gui::SaveScreenshot(main.Handle(), ShotName(L"config-main-stress-test", main.Handle()));
+}
+
+} // namespace

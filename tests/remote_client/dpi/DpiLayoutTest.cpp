@@ -1,0 +1,94 @@
+// The remote client's windows at the DPI of this display: every control inside its parent, none over
+// another, every text with room in its own font, the window within the work area; and their pictures, named
+// after the DPI (remote-main-dpi144.png).
+#include "MainWindowSupport.h"
+
+#include "LayoutCheck.h"
+#include "UEditServerFM.h"
+#include "UEditSiteFM.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& faults)
+{
+    std::string text;
+    for (const auto& fault : faults)
+        text += "\n  " + fault;
+    return text;
+}
+
+// The DPI that the run asked the prefix for (MENDREL_DPI), so that a setting that did not take is a failure.
+void ExpectAskedDpi(HWND window)
+{
+    if (const char* asked = std::getenv("MENDREL_DPI")) {
+        EXPECT_EQ(gui::WindowDpi(window), std::atoi(asked)) << "the prefix's DPI did not take";
+    }
+}
+
+std::wstring ShotName(const wchar_t* what, HWND window)
+{
+    return std::wstring(what) + L"-dpi" + std::to_wstring(gui::WindowDpi(window));
+}
+
+class RemoteClientAtDpi : public MainWindowTest {
+protected:
+    void OpenWithRows()
+    {
+        const TTestServers& s = TTestServers::Get();
+        WriteSettings(SettingsXml(
+            {{"Item1", s.Http(L"/ok"), true, 10, "admin", "secret"}, {"Item2", s.Refused(), true, 5, "", ""}},
+            {{"Item3", s.Http(L"/page"), true, 10, "Welcome"}, {"Item4", s.Http(L"/page"), true, 1, "Farewell"}}));
+        Open();
+        ASSERT_TRUE(WaitForChecks());
+        window->BringToFront();
+        session.PumpFor(100);
+    }
+};
+
+TEST_F(RemoteClientAtDpi, MainWindowPagesAreLaidOut)
+{
+    OpenWithRows();
+    ExpectAskedDpi(window->Handle());
+    const wchar_t* names[] = {L"remote-main-status", L"remote-main-servers", L"remote-main-sites"};
+    for (int page = 0; page < 3; ++page) {
+        SCOPED_TRACE(WideToUtf8(names[page]));
+        session.SelectTab(window->pgMain.TabHandle(), page);
+        session.PumpFor(50);
+        std::vector<std::string> faults = gui::LayoutFaults(window->Handle());
+        EXPECT_TRUE(faults.empty()) << Joined(faults);
+        gui::SaveScreenshot(window->Handle(), ShotName(names[page], window->Handle()));
+    }
+}
+
+TEST_F(RemoteClientAtDpi, EditDialogsAreLaidOut)
+{
+    OpenWithRows();
+    session.SelectTab(window->pgMain.TabHandle(), 1);
+    {
+        TfmEditServer server(app, window.get());
+        server.SetItem(window->lvServers.Item(0));
+        server.Show();
+        session.Click(server.bbCheckCode.Handle());
+        session.PumpFor(100);
+        ExpectAskedDpi(server.Handle());
+        std::vector<std::string> faults = gui::LayoutFaults(server.Handle());
+        EXPECT_TRUE(faults.empty()) << "edit server:" << Joined(faults);
+        gui::SaveScreenshot(server.Handle(), ShotName(L"edit-server", server.Handle()));
+    }
+    {
+        TfmEditSite site(app, window.get());
+        site.SetItem(window->lvSites.Item(0));
+        site.Show();
+        session.Click(site.bbCheckCode.Handle());
+        session.PumpFor(100);
+        std::vector<std::string> faults = gui::LayoutFaults(site.Handle());
+        EXPECT_TRUE(faults.empty()) << "edit site:" << Joined(faults);
+        gui::SaveScreenshot(site.Handle(), ShotName(L"edit-site", site.Handle()));
+    }
+}
+
+} // namespace
