@@ -18,10 +18,8 @@ wine_session_start --xvfb
 mkdir -p build/x86_64/artifacts
 export MENDREL_ARTIFACTS="$root/build/x86_64/artifacts"
 cd build/x86_64
-# A new prefix times out the first service starts (1053) for about half a minute: a failed test gets one
-# more run, so that only a fault that repeats fails the suite.
 status=0
-ctest --output-on-failure -j "$(nproc)" --timeout 600 --repeat until-pass:2 -LE dpi "$@" || status=$?
+ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE dpi "$@" || status=$?
 
 # The layout tests (label dpi) after the others, since the DPI is a setting of the whole prefix: once at 96 and
 # once at 144 DPI, each on its own; the prefix gets its own setting back also when they fail.
