@@ -105,11 +105,48 @@ public:
             }
             Control(child, name);
         }
+        TabOrder(shown, path);
     }
 
     std::vector<std::string> faults;
 
 private:
+    // Tab walks the tab stops in creation order, into containers that hold some: it must read like the layout,
+    // row by row from the top, and from left to right within a row.
+    void TabOrder(const std::vector<HWND>& shown, const std::string& path)
+    {
+        HWND previous = nullptr;
+        RECT before{};
+        for (HWND child : shown) {
+            if (!HoldsTabStop(child))
+                continue;
+            RECT rect = RectInParentClient(child);
+            if (previous) {
+                const bool above = rect.bottom <= before.top;
+                const bool sameRow = rect.top < before.bottom && rect.bottom > before.top;
+                if (above || (sameRow && rect.right <= before.left))
+                    Fault(path + " / " + Name(child) + " " + Describe(rect) + " follows " + Name(previous) + " " +
+                          Describe(before) + " in the tab order but stands before it");
+            }
+            previous = child;
+            before = rect;
+        }
+    }
+
+    static bool HoldsTabStop(HWND window)
+    {
+        if (!::IsWindowVisible(window) || !::IsWindowEnabled(window))
+            return false;
+        if (StyleOf(window) & WS_TABSTOP)
+            return true;
+        if (!(::GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_CONTROLPARENT))
+            return false;
+        for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+            if (HoldsTabStop(child))
+                return true;
+        return false;
+    }
+
     // The pages of a tab control lie on its display area by design.
     static bool PageOfTabs(HWND first, const RECT& firstRect, HWND second, const RECT& secondRect)
     {

@@ -14,6 +14,8 @@ namespace gui {
 // - two visible sibling controls overlap;
 // - a label's, button's, check box's or group box's text needs more room than the control has, measured
 //   with the control's own font;
+// - the tab order (creation order) does not read like the layout: a tab stop that stands above the one before
+//   it, or left of it on the same row;
 // - a control's font is smaller than a 9-pixel font at 96 DPI scaled to the window's DPI (an unscaled font).
 // The children of standard controls (a list view's header, a combo box's edit) are the control's own affair.
 std::vector<std::string> LayoutFaults(HWND topLevel);
