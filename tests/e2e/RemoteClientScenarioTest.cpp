@@ -29,7 +29,9 @@ std::string Narrow(const std::wstring& text)
 {
     std::string out;
     for (wchar_t c : text)
-        out += c == L'\r' ? std::string("\\r") : c == L'\n' ? std::string("\\n") : std::string(1, char(c < 128 ? c : '?'));
+        out += c == L'\r'   ? std::string("\\r")
+               : c == L'\n' ? std::string("\\n")
+                            : std::string(1, char(c < 128 ? c : '?'));
     return out;
 }
 
@@ -274,14 +276,18 @@ TEST_F(RemoteClientScenario, ServerAddedThroughItsDialogFollowsTheServiceDownAnd
     SetChecked(active, true);
     SetText(urlField, url);
     SetText(userField, L"admin");
-    SetText(passwordField, L"s3cret");
+    SetText(passwordField, L"wrong");
     SetText(minutesField, L"1");
 
-    // "&Check now" asks the stand-in with the typed credentials; the dialog shows the short report text.
-    std::wstring message = PressCheckNow(dialog, [](const std::wstring& text) {
+    // "&Check now" asks the stand-in with the credentials as typed: a wrong password gets the refusal page,
+    // which is no report; the right one gets the short report text.
+    auto checkDone = [](const std::wstring& text) {
         return text.find(L": Total free: ") != std::wstring::npos || text == L"Failed to connect" ||
                text == L"Bad response";
-    });
+    };
+    EXPECT_EQ(PressCheckNow(dialog, checkDone), L"Bad response");
+    SetText(passwordField, L"s3cret");
+    std::wstring message = PressCheckNow(dialog, checkDone);
     EXPECT_TRUE(std::regex_match(message, std::wregex(LR"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d: Total free: \d+ MB)")))
         << Narrow(message);
     SaveScreenshot(ArtifactPath(L"e2e-scenario-edit-server-checked.png"), dialog);
@@ -307,7 +313,8 @@ TEST_F(RemoteClientScenario, ServerAddedThroughItsDialogFollowsTheServiceDownAnd
     const std::string xml = Settings().Read();
     // One item named "Item" and a GUID, its values in the file's order (the layout may indent them).
     EXPECT_TRUE(std::regex_search(
-        xml, std::regex(R"(<Servers>\s*<(Item[0-9A-F]{32})>\s*<Active>True</Active>\s*<URL>)" + std::regex_replace(Narrow(url), std::regex(R"(\.)"), R"(\.)") +
+        xml, std::regex(R"(<Servers>\s*<(Item[0-9A-F]{32})>\s*<Active>True</Active>\s*<URL>)" +
+                        std::regex_replace(Narrow(url), std::regex(R"(\.)"), R"(\.)") +
                         R"(</URL>\s*<CheckIntevalMinutes>1</CheckIntevalMinutes>\s*<Username>admin</Username>)"
                         R"(\s*<Password>s3cret</Password>\s*</\1>\s*</Servers>)")))
         << xml;
@@ -449,8 +456,19 @@ TEST_F(RemoteClientScenario, RebootOfTheSelectedServerReachesTheService)
             return !log.empty();
         },
         10s));
-    EXPECT_TRUE(std::regex_match(log, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d reboot ordered by 127\.0\.0\.1\r?\n)")))
+    EXPECT_TRUE(
+        std::regex_match(log, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d reboot ordered by 127\.0\.0\.1\r?\n)")))
         << log;
+
+    // With the service gone the order cannot be sent, and the Status column says so.
+    ASSERT_TRUE(standin.Stop());
+    SelectListRow(list, 0);
+    Click(reboot);
+    after = WaitForStatusRows(
+        main, [&](const std::vector<ListRow>& r) { return Cell(r, url, kStatus) == L"Failed to connect"; }, 30s);
+    EXPECT_EQ(Cell(after, url, kStatus), L"Failed to connect");
+    EXPECT_EQ(Cell(after, url, kDowntime), Cell(rows, url, kDowntime));
+    EXPECT_EQ(ReadFileBytes(standin.RebootLog()), log);
 
     CloseClient(client, main);
 }
