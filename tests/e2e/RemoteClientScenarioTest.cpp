@@ -25,6 +25,10 @@ const COLORREF kBadgeRed = RGB(210, 30, 30);
 
 enum TColumn { kType, kLink, kStatus, kLastCheck, kLastSuccess, kNextCheck, kDowntime };
 
+// URLs and codes of these scenarios are ASCII.
+std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// A text as a failure message shows it, line breaks visible.
 std::string Narrow(const std::wstring& text)
 {
     std::string out;
@@ -87,7 +91,7 @@ std::string SettingsWith(const std::string& servers, const std::string& sites = 
 std::string ServerItem(const std::string& name, const std::wstring& url, const std::string& user,
                        const std::string& password, int minutes)
 {
-    return "<" + name + "><Active>True</Active><URL>" + Narrow(url) + "</URL><CheckIntevalMinutes>" +
+    return "<" + name + "><Active>True</Active><URL>" + Ascii(url) + "</URL><CheckIntevalMinutes>" +
            std::to_string(minutes) + "</CheckIntevalMinutes><Username>" + user + "</Username><Password>" + password +
            "</Password></" + name + ">";
 }
@@ -314,7 +318,7 @@ TEST_F(RemoteClientScenario, ServerAddedThroughItsDialogFollowsTheServiceDownAnd
     // One item named "Item" and a GUID, its values in the file's order (the layout may indent them).
     EXPECT_TRUE(std::regex_search(
         xml, std::regex(R"(<Servers>\s*<(Item[0-9A-F]{32})>\s*<Active>True</Active>\s*<URL>)" +
-                        std::regex_replace(Narrow(url), std::regex(R"(\.)"), R"(\.)") +
+                        std::regex_replace(Ascii(url), std::regex(R"(\.)"), R"(\.)") +
                         R"(</URL>\s*<CheckIntevalMinutes>1</CheckIntevalMinutes>\s*<Username>admin</Username>)"
                         R"(\s*<Password>s3cret</Password>\s*</\1>\s*</Servers>)")))
         << xml;
