@@ -213,6 +213,41 @@ HWND FindChildOfClass(HWND parent, const wchar_t* className, int index)
     return search.found;
 }
 
+HWND FindVisibleChild(HWND parent, const std::wstring& caption, const wchar_t* className)
+{
+    struct Search {
+        const std::wstring& caption;
+        const wchar_t* className;
+        HWND found;
+    } search{caption, className, nullptr};
+    EnumChildWindows(
+        parent,
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (IsWindowVisible(w) && Text(w) == s->caption &&
+                (!s->className || _wcsicmp(ClassOf(w).c_str(), s->className) == 0)) {
+                s->found = w;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::vector<HWND> ChildrenOfClass(HWND parent, const wchar_t* className)
+{
+    std::vector<HWND> found;
+    for (int i = 0;; ++i) {
+        HWND child = FindChildOfClass(parent, className, i);
+        if (!child)
+            return found;
+        found.push_back(child);
+    }
+}
+
+std::wstring ClassName(HWND window) { return ClassOf(window); }
+
 std::wstring Text(HWND window)
 {
     // WM_GETTEXT is marshalled between processes by the system.
@@ -294,6 +329,50 @@ void SelectListRow(HWND listView, int index)
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
     remote.Write(0, &item, sizeof item);
     SendMessageW(listView, LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(remote.Address()));
+}
+
+RECT ListRowScreenRect(HWND listView, int index)
+{
+    RemoteBuffer remote(listView, sizeof(RECT));
+    RECT r = {};
+    r.left = LVIR_BOUNDS;
+    remote.Write(0, &r, sizeof r);
+    if (!SendMessageW(listView, LVM_GETITEMRECT, static_cast<WPARAM>(index),
+                      reinterpret_cast<LPARAM>(remote.Address())))
+        return {};
+    remote.Read(0, &r, sizeof r);
+    MapWindowPoints(listView, nullptr, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+std::vector<ToolTipTool> ToolTipTools(HWND tooltip)
+{
+    constexpr size_t kTextChars = 1024;
+    RemoteBuffer remote(tooltip, sizeof(TTTOOLINFOW) + kTextChars * sizeof(wchar_t));
+    auto* textAddress = reinterpret_cast<wchar_t*>(remote.Address() + sizeof(TTTOOLINFOW));
+    std::vector<ToolTipTool> tools;
+    int count = static_cast<int>(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        TTTOOLINFOW info = {};
+        info.cbSize = sizeof info;
+        info.lpszText = textAddress;
+        remote.Write(0, &info, sizeof info);
+        std::wstring text(kTextChars, L'\0');
+        remote.Write(sizeof(TTTOOLINFOW), text.data(), sizeof(wchar_t));
+        if (!SendMessageW(tooltip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote.Address())))
+            continue;
+        remote.Read(0, &info, sizeof info);
+        ToolTipTool tool;
+        tool.window = info.hwnd;
+        tool.id = info.uId;
+        // The control copies a text of its own into the buffer; a callback or resource text is not read.
+        if (info.lpszText == textAddress) {
+            remote.Read(sizeof(TTTOOLINFOW), text.data(), (kTextChars - 1) * sizeof(wchar_t));
+            tool.text = text.c_str();
+        }
+        tools.push_back(tool);
+    }
+    return tools;
 }
 
 void SelectTab(HWND tabControl, int index)

@@ -51,6 +51,11 @@ std::vector<HWND> TopWindows(DWORD processId);
 HWND FindChild(HWND parent, const std::wstring& caption, const wchar_t* className = nullptr);
 // The n-th descendant of the class, in creation order.
 HWND FindChildOfClass(HWND parent, const wchar_t* className, int index = 0);
+// As FindChild, but only a descendant that shows (one of several with the caption, on the page in front).
+HWND FindVisibleChild(HWND parent, const std::wstring& caption, const wchar_t* className = nullptr);
+// Every descendant of the class, in creation order.
+std::vector<HWND> ChildrenOfClass(HWND parent, const wchar_t* className);
+std::wstring ClassName(HWND window);
 
 std::wstring Text(HWND window);
 void SetText(HWND window, const std::wstring& text);
@@ -68,12 +73,24 @@ struct ListRow {
 };
 std::vector<ListRow> ListRows(HWND listView);
 void SelectListRow(HWND listView, int index);
+// The row's whole rectangle, in screen coordinates.
+RECT ListRowScreenRect(HWND listView, int index);
 // The tab control's page by index, as a click on its tab.
 void SelectTab(HWND tabControl, int index);
+
+// A tooltip control of another process: the window and the text of each of its tools.
+struct ToolTipTool {
+    HWND window = nullptr;
+    UINT_PTR id = 0;
+    std::wstring text;
+};
+std::vector<ToolTipTool> ToolTipTools(HWND tooltip);
 
 } // namespace e2e
 
 namespace e2e {
+// The pixels of a rectangle of the screen, row by row, as COLORREF values (what the user sees there).
+std::vector<COLORREF> ScreenPixels(const RECT& rect);
 // Saves the whole screen (or one window) as a PNG; returns false when it could not be written.
 bool SaveScreenshot(const std::wstring& path, HWND window = nullptr);
 } // namespace e2e

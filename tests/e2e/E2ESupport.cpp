@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <climits>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -138,11 +139,14 @@ HWND FindFieldBeside(HWND parent, const std::wstring& labelText)
             continue;
         RECT e;
         GetWindowRect(edit, &e);
-        const bool right = e.left >= l.right - 2 && e.top < l.bottom + 4 && e.bottom > l.top - 4;
-        const bool below = e.top >= l.bottom - 2 && e.top - l.bottom < 30 && e.left < l.right;
+        // Right: on the label's line, its middle within the label's height.
+        const long middle = (e.top + e.bottom) / 2;
+        const bool right = e.left >= l.right - 2 && middle > l.top - 4 && middle < l.bottom + 4;
+        // Below: under the label and overlapping it sideways, so that the field of a label beside it is not taken.
+        const bool below = e.top >= l.bottom - 2 && e.top - l.bottom < 30 && e.left < l.right && e.right > l.left;
         if (!right && !below)
             continue;
-        long distance = right ? e.left - l.right : 1000 + (e.top - l.bottom);
+        long distance = right ? e.left - l.right : 1000 + (e.top - l.bottom) + labs(e.left - l.left);
         if (distance < bestDistance) {
             bestDistance = distance;
             best = edit;
@@ -284,6 +288,183 @@ std::vector<ListRow> WaitForStatusRows(HWND main, const std::function<bool(const
         },
         timeout, 250ms);
     return rows;
+}
+
+} // namespace e2e
+
+namespace e2e {
+
+std::wstring ArtifactPath(const std::wstring& fileName)
+{
+    const wchar_t* folder = _wgetenv(L"MENDREL_ARTIFACTS");
+    std::wstring path = folder && *folder ? DosPath(std::string(folder, folder + wcslen(folder))) : L".";
+    return path + L"\\" + fileName;
+}
+
+std::wstring DosPath(const std::string& path)
+{
+    std::wstring wide(path.begin(), path.end());
+    if (path.empty() || path[0] != '/')
+        return wide;
+    using TConvert = WCHAR*(CDECL*)(LPCSTR);
+    auto convert = reinterpret_cast<TConvert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+    WCHAR* dos = convert ? convert(path.c_str()) : nullptr;
+    if (!dos)
+        return wide;
+    std::wstring result = dos;
+    HeapFree(GetProcessHeap(), 0, dos);
+    return result;
+}
+
+bool ServiceRegistered(const wchar_t* name)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return false;
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
+    if (service)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+TTestServers::TTestServers()
+{
+    const char* file = std::getenv("MENDREL_TEST_SERVERS");
+    if (!file)
+        return;
+    std::string text = ReadFileBytes(DosPath(file));
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? text.size() : end + 1;
+        size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            ports_.emplace_back(line.substr(0, eq), std::atoi(line.c_str() + eq + 1));
+    }
+}
+
+int TTestServers::Port(const std::string& name) const
+{
+    for (const auto& [key, port] : ports_) {
+        if (key == name)
+            return port;
+    }
+    return 0;
+}
+
+std::wstring TTestServers::URL(const std::wstring& path) const
+{
+    return L"http://127.0.0.1:" + std::to_wstring(Port("http")) + path;
+}
+
+TStandinHost::TStandinHost(const std::string& login, const std::string& password) : port_(FreeLoopbackPort())
+{
+    const std::wstring exe = folder_.Path() + L"\\MendrelService.exe";
+    CopyFileW(ServiceExe().c_str(), exe.c_str(), FALSE);
+    WriteFileBytes(folder_.Path() + L"\\DravexMendrel.ini",
+                   "[Remote]\r\nEnabled=True\r\nListenAddress=127.0.0.1\r\nPort=" + std::to_string(port_) +
+                       "\r\nLogin=" + login + "\r\nPassword=" + password + "\r\nUseSSL=False\r\n");
+    service_ = std::make_unique<TRegisteredService>(exe);
+}
+
+bool TStandinHost::Start()
+{
+    return service_->Start() && WaitUntil([&] { return PortOpen(port_); }, 20s);
+}
+
+bool TStandinHost::Stop()
+{
+    return service_->Stop() && WaitUntil([&] { return !PortOpen(port_); }, 20s);
+}
+
+std::wstring TStandinHost::BaseURL() const { return L"http://127.0.0.1:" + std::to_wstring(port_); }
+
+std::wstring TStandinHost::RebootLog() const { return folder_.Path() + L"\\RebootOrders.log"; }
+
+std::vector<HWND> TrayIconWindows()
+{
+    std::vector<HWND> icons;
+    for (HWND tray = FindWindowExW(nullptr, nullptr, L"__winex11_standalone_tray", nullptr); tray;
+         tray = FindWindowExW(nullptr, tray, L"__winex11_standalone_tray", nullptr)) {
+        for (HWND icon : ChildrenOfClass(tray, L"__winex11_tray_icon"))
+            icons.push_back(icon);
+    }
+    return icons;
+}
+
+std::wstring TrayIconTip(HWND iconWindow)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(iconWindow, &pid);
+    for (HWND w : TopWindows(pid)) {
+        if (ClassName(w) != L"tooltips_class32")
+            continue;
+        for (const ToolTipTool& tool : ToolTipTools(w)) {
+            if (tool.window == iconWindow)
+                return tool.text;
+        }
+    }
+    return {};
+}
+
+void ClickTrayIcon(HWND iconWindow)
+{
+    RECT r;
+    GetClientRect(iconWindow, &r);
+    LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+    PostMessageW(iconWindow, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageW(iconWindow, WM_LBUTTONUP, 0, at);
+}
+
+double ScreenColourShare(const RECT& rect, COLORREF colour, int tolerance)
+{
+    std::vector<COLORREF> pixels = ScreenPixels(rect);
+    if (pixels.empty())
+        return 0;
+    size_t matching = 0;
+    for (COLORREF p : pixels) {
+        if (abs(GetRValue(p) - GetRValue(colour)) <= tolerance && abs(GetGValue(p) - GetGValue(colour)) <= tolerance &&
+            abs(GetBValue(p) - GetBValue(colour)) <= tolerance)
+            ++matching;
+    }
+    return static_cast<double>(matching) / static_cast<double>(pixels.size());
+}
+
+TRowColour StatusRowColour(HWND statusList, int index)
+{
+    RECT row = ListRowScreenRect(statusList, index);
+    // The background fills most of a row; letters and grid lines take the rest.
+    if (ScreenColourShare(row, RGB(0, 255, 0), 0) > 0.4)
+        return TRowColour::Green;
+    if (ScreenColourShare(row, RGB(255, 0, 0), 0) > 0.4)
+        return TRowColour::Red;
+    return TRowColour::Other;
+}
+
+const char* RowColourName(TRowColour colour)
+{
+    switch (colour) {
+    case TRowColour::Green: return "green";
+    case TRowColour::Red: return "red";
+    default: return "other";
+    }
+}
+
+std::wstring TrayPopupText(DWORD processId)
+{
+    for (HWND w : TopWindows(processId)) {
+        if (!IsWindowVisible(w) || Text(w) != L"Mendrel Remote Client")
+            continue;
+        for (HWND label : ChildrenOfClass(w, L"Static")) {
+            std::wstring text = Text(label);
+            if (!text.empty())
+                return text;
+        }
+    }
+    return {};
 }
 
 } // namespace e2e

@@ -4,7 +4,10 @@
 
 #include "Driver.h"
 
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace e2e {
 
@@ -86,4 +89,65 @@ HWND StatusList(HWND main);
 // The status list's rows once the window has them, waiting until done(rows) or the time is up.
 std::vector<ListRow> WaitForStatusRows(HWND main, const std::function<bool(const std::vector<ListRow>&)>& done,
                                        std::chrono::milliseconds timeout);
+} // namespace e2e
+
+namespace e2e {
+
+// Where a scenario leaves its screenshots: $MENDREL_ARTIFACTS, or the working folder.
+std::wstring ArtifactPath(const std::wstring& fileName);
+// A Linux path as this process sees it (Z:\...); other paths unchanged.
+std::wstring DosPath(const std::string& path);
+bool ServiceRegistered(const wchar_t* name);
+
+// The loopback test servers of tests/servers (started by the test run), by the names in their ports file.
+class TTestServers {
+public:
+    // Reads the file that MENDREL_TEST_SERVERS names; Available() is false without it.
+    TTestServers();
+    bool Available() const { return !ports_.empty(); }
+    int Port(const std::string& name) const;
+    std::wstring URL(const std::wstring& path) const;
+
+private:
+    std::vector<std::pair<std::string, int>> ports_;
+};
+
+// The stand-in Mendrel service in a folder of its own, registered as the service "Mendrel" and listening on
+// 127.0.0.1 with Basic authentication; started and stopped as often as a scenario likes, on the same port.
+// At the end it is stopped, deleted and its folder removed.
+class TStandinHost {
+public:
+    TStandinHost(const std::string& login, const std::string& password);
+    bool Start();
+    bool Stop();
+    int Port() const { return port_; }
+    std::wstring BaseURL() const;
+    // The file where the stand-in records every reboot order.
+    std::wstring RebootLog() const;
+
+private:
+    TScratchFolder folder_;
+    int port_ = 0;
+    std::unique_ptr<TRegisteredService> service_;
+};
+
+// The notification area as Wine's X11 driver keeps it without a system tray on the display: a window
+// "Wine System Tray" holding one child window per icon, each with a tooltip of the icon's text. A click on
+// such a window is told to the icon's owner with the owner's callback message, as the shell does.
+std::vector<HWND> TrayIconWindows();
+std::wstring TrayIconTip(HWND iconWindow);
+void ClickTrayIcon(HWND iconWindow);
+// The share (0 to 1) of the icon's pixels on the screen that are near the colour.
+double ScreenColourShare(const RECT& rect, COLORREF colour, int tolerance = 40);
+
+} // namespace e2e
+
+namespace e2e {
+// The remote client's status rows as their background shows them: green (0, 255, 0), red (255, 0, 0), or
+// neither (selected, never checked, or hidden).
+enum class TRowColour { Other, Green, Red };
+TRowColour StatusRowColour(HWND statusList, int index);
+const char* RowColourName(TRowColour colour);
+// The text of the remote client's tray pop-up while it shows, else empty.
+std::wstring TrayPopupText(DWORD processId);
 } // namespace e2e
