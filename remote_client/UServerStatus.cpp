@@ -198,12 +198,16 @@ void TCheckServerStatus::RunCheck()
     FinishCheck(request.CheckIntevalMinutes);
 }
 
+// The body of the answer is not read for its meaning; but an answer that refuses the order (a wrong password,
+// a missing page, a failing service) ordered no reboot, and is not shown as if it had.
 void TCheckServerStatus::Reboot()
 {
     TakeRequest();
+    DWORD httpStatus = 0;
     bool sent = RetrieveURL(ServerRequestURL(CurrentRequest().URL, L"Reboot"), static_cast<IBindStatusCallback*>(this),
-                            Retrieval)
-                    .has_value();
+                            Retrieval, &httpStatus)
+                    .has_value() &&
+                httpStatus >= 200 && httpStatus < 300;
     StatusText = sent ? L"Reboot initiated" : L"Failed to connect";
     StatusOk = sent;
 }

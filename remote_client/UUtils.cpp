@@ -230,6 +230,8 @@ public:
     }
 
     std::optional<std::string> Run();
+    // The status code of the last answer, once Run has opened the request.
+    DWORD HttpStatus() const { return httpStatus_; }
 
 private:
     DWORD Remaining() const
@@ -273,6 +275,7 @@ private:
     IBindStatusCallback* callback_;
     TRetrieveOptions options_;
     ULONGLONG deadline_;
+    DWORD httpStatus_ = 0;
     DWORD bindFlags_ = 0;
     ComPtr<TBinding> binding_;
 };
@@ -358,6 +361,7 @@ std::optional<std::string> TRetrieval::Run()
         DWORD statusCode = 0, size = sizeof(statusCode);
         WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &statusCode, &size, WINHTTP_NO_HEADER_INDEX);
+        httpStatus_ = statusCode;
         if ((statusCode == HTTP_STATUS_DENIED || statusCode == HTTP_STATUS_PROXY_AUTH_REQ) && !challengeAnswered) {
             challengeAnswered = true;
             if (AnswerChallenge(request.get(), statusCode))
@@ -686,9 +690,13 @@ private:
 } // namespace
 
 std::optional<std::string> RetrieveURL(const std::wstring& url, IBindStatusCallback* callback,
-                                       const TRetrieveOptions& options)
+                                       const TRetrieveOptions& options, DWORD* httpStatus)
 {
-    return TRetrieval(url, callback, options).Run();
+    TRetrieval retrieval(url, callback, options);
+    std::optional<std::string> body = retrieval.Run();
+    if (httpStatus)
+        *httpStatus = body ? retrieval.HttpStatus() : 0;
+    return body;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

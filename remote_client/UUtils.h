@@ -56,9 +56,10 @@ struct TRetrieveOptions {
 };
 
 // One GET of url, driving callback (which may be null) as the platform's URL service would. Empty when the
-// request could not be opened; otherwise the body as far as it could be read, whatever the HTTP status.
+// request could not be opened; otherwise the body as far as it could be read, whatever the HTTP status, which
+// goes to httpStatus when it is given.
 std::optional<std::string> RetrieveURL(const std::wstring& url, IBindStatusCallback* callback,
-                                       const TRetrieveOptions& options = {});
+                                       const TRetrieveOptions& options = {}, DWORD* httpStatus = nullptr);
 
 // ---------------------------------------------------------------------------------------------------------------
 // Status objects

@@ -162,24 +162,29 @@ TEST(ServerCheck, EveryBodyGetsAFreshReportDocument)
     EXPECT_EQ(status.ReportDocument.Get(), second.Get());
 }
 
+// An answer that refuses the order (wrong password, an error page) ordered nothing and is not shown as if the
+// reboot were under way.
 TEST(ServerReboot, OrdersTheRebootWithoutTouchingTheCheckTimes)
 {
     const TTestServers& s = TTestServers::Get();
     struct Case {
         std::wstring url;
+        const wchar_t* password;
         const wchar_t* text;
         bool ok;
     };
     const Case cases[] = {
-        {s.Http(L"/ok"), L"Reboot initiated", true},
-        {s.Http(L"/html"), L"Reboot initiated", true}, // whatever the body says
-        {s.Http(L"/auth"), L"Reboot initiated", true},
-        {s.Refused(L""), L"Failed to connect", false},
+        {s.Http(L"/ok"), L"s3cret", L"Reboot initiated", true}, // the body is not read for its meaning
+        {s.Http(L"/auth"), L"s3cret", L"Reboot initiated", true},
+        {s.Http(L"/auth"), L"wrong", L"Failed to connect", false},     // 401 after the answered challenge
+        {s.Http(L"/html"), L"s3cret", L"Failed to connect", false},    // 500
+        {s.Http(L"/nowhere"), L"s3cret", L"Failed to connect", false}, // 404
+        {s.Refused(L""), L"s3cret", L"Failed to connect", false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(WideToUtf8(c.url));
+        SCOPED_TRACE(WideToUtf8(c.url) + " " + WideToUtf8(c.password));
         TTestClock clock(At(2024, 3, 1, 10, 0));
-        TCheckServerStatus status(ServerSettings(c.url, L"admin", L"s3cret"), clock.Function());
+        TCheckServerStatus status(ServerSettings(c.url, L"admin", c.password), clock.Function());
         clock.AdvanceSeconds(3600);
         status.Reboot();
         EXPECT_EQ(status.StatusText, c.text);

@@ -49,52 +49,50 @@ TEST_P(LayoutCheckTest, FindsTheFaultOfTheForm)
     EXPECT_NE(faults[0].find(c.expected), std::string::npos) << faults[0];
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, LayoutCheckTest,
-    ::testing::Values(
-        TFaultCase{"Clean",
-                   [](TButton& a, TButton& b) {
-                       a.SetBounds(10, 10, 80, 25);
-                       b.SetBounds(100, 10, 80, 25);
-                   },
-                   nullptr},
-        TFaultCase{"NextRow",
-                   [](TButton& a, TButton& b) {
-                       a.SetBounds(200, 10, 80, 25);
-                       b.SetBounds(10, 50, 80, 25);
-                   },
-                   nullptr},
-        TFaultCase{"Outside",
-                   [](TButton& a, TButton& b) {
-                       a.SetBounds(10, 10, 80, 25);
-                       b.SetBounds(250, 10, 80, 25);
-                   },
-                   "lies outside its parent"},
-        TFaultCase{"Overlap",
-                   [](TButton& a, TButton& b) {
-                       a.SetBounds(10, 10, 80, 25);
-                       b.SetBounds(60, 20, 80, 25);
-                   },
-                   "overlaps"},
-        TFaultCase{"TextWithoutRoom",
-                   [](TButton& a, TButton& b) {
-                       a.SetBounds(10, 10, 80, 25);
-                       b.SetBounds(100, 10, 80, 25);
-                       b.SetCaption(L"A caption far too long for its button");
-                   },
-                   "for its text"},
-        TFaultCase{"TabGoesBackOnTheRow",
-                   [](TButton& a, TButton& b) {
-                       a.SetBounds(100, 10, 80, 25);
-                       b.SetBounds(10, 10, 80, 25);
-                   },
-                   "in the tab order but stands before it"},
-        TFaultCase{"TabGoesUp",
-                   [](TButton& a, TButton& b) {
-                       a.SetBounds(10, 50, 80, 25);
-                       b.SetBounds(10, 10, 80, 25);
-                   },
-                   "in the tab order but stands before it"}),
-    [](const ::testing::TestParamInfo<TFaultCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Forms, LayoutCheckTest,
+                         ::testing::Values(TFaultCase{"Clean",
+                                                      [](TButton& a, TButton& b) {
+                                                          a.SetBounds(10, 10, 80, 25);
+                                                          b.SetBounds(100, 10, 80, 25);
+                                                      },
+                                                      nullptr},
+                                           TFaultCase{"NextRow",
+                                                      [](TButton& a, TButton& b) {
+                                                          a.SetBounds(200, 10, 80, 25);
+                                                          b.SetBounds(10, 50, 80, 25);
+                                                      },
+                                                      nullptr},
+                                           TFaultCase{"Outside",
+                                                      [](TButton& a, TButton& b) {
+                                                          a.SetBounds(10, 10, 80, 25);
+                                                          b.SetBounds(250, 10, 80, 25);
+                                                      },
+                                                      "lies outside its parent"},
+                                           TFaultCase{"Overlap",
+                                                      [](TButton& a, TButton& b) {
+                                                          a.SetBounds(10, 10, 80, 25);
+                                                          b.SetBounds(60, 20, 80, 25);
+                                                      },
+                                                      "overlaps"},
+                                           TFaultCase{"TextWithoutRoom",
+                                                      [](TButton& a, TButton& b) {
+                                                          a.SetBounds(10, 10, 80, 25);
+                                                          b.SetBounds(100, 10, 80, 25);
+                                                          b.SetCaption(L"A caption far too long for its button");
+                                                      },
+                                                      "for its text"},
+                                           TFaultCase{"TabGoesBackOnTheRow",
+                                                      [](TButton& a, TButton& b) {
+                                                          a.SetBounds(100, 10, 80, 25);
+                                                          b.SetBounds(10, 10, 80, 25);
+                                                      },
+                                                      "in the tab order but stands before it"},
+                                           TFaultCase{"TabGoesUp",
+                                                      [](TButton& a, TButton& b) {
+                                                          a.SetBounds(10, 50, 80, 25);
+                                                          b.SetBounds(10, 10, 80, 25);
+                                                      },
+                                                      "in the tab order but stands before it"}),
+                         [](const ::testing::TestParamInfo<TFaultCase>& info) { return std::string(info.param.name); });
 
 } // namespace
