@@ -36,7 +36,7 @@ enum TMsgDlgBtn : TMsgDlgButtons {
 inline void DestroyIconHandle(HICON icon) { ::DestroyIcon(icon); }
 using UniqueIcon = Unique<HICON, &DestroyIconHandle>;
 
-// One of the program's pictures (IDI_PICTURE_*) at the given size in pixels, from the running executable.
+// One of the program's icons or pictures (IDI_*) at the given size in pixels, from the running executable.
 UniqueIcon LoadPicture(int resourceId, int size);
 
 // A panel as the parent of another panel (a panel argument alone would pick the deleted copy constructor).

@@ -285,7 +285,6 @@ void TfmRemoteClientMain::BuildTray()
     // and the system menu has the same command.
     HWND button = sbHideToTray.Handle();
     ::SetWindowLongPtrW(button, GWL_STYLE, ::GetWindowLongPtrW(button, GWL_STYLE) | BS_ICON);
-    ::SendMessageW(button, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(SmallIcon(IDI_PADLOCK)));
     sbHideToTray.SetBounds(ClientSizeDesign().cx - 26, 1, 24, kHideToTrayHeight);
     sbHideToTray.SetAnchors(akRight | akTop);
     FitHideToTrayButton();
@@ -389,6 +388,19 @@ void TfmRemoteClientMain::FitHideToTrayButton()
         --height;
     if (height != bounds.Height)
         sbHideToTray.SetBounds(bounds.Left, bounds.Top, bounds.Width, height);
+
+    // The picture grows with the DPI as far as the button's face leaves room (a frame of 3 pixels each side).
+    RECT face{};
+    ::GetClientRect(sbHideToTray.Handle(), &face);
+    int size = std::max(16, std::min(Scale(16), static_cast<int>(face.bottom) - 6));
+    if (!HideToTrayIcon || size != hideToTrayIconSize_) {
+        UniqueIcon icon = LoadPicture(IDI_PADLOCK, size);
+        if (!icon)
+            throw ELastWin32Error();
+        ::SendMessageW(sbHideToTray.Handle(), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon.get()));
+        HideToTrayIcon = std::move(icon);
+        hideToTrayIconSize_ = size;
+    }
 }
 
 void TfmRemoteClientMain::HideToTray()

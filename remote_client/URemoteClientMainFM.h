@@ -123,6 +123,8 @@ public:
     TLinkLabel LabelDelete{tsSites, L"&Delete"};
 
     // Beside the tabs, where the window has no caption-bar button of its own.
+    // The button's padlock, drawn at the size that the window's DPI asks for; it outlives the button.
+    UniqueIcon HideToTrayIcon;
     TButton sbHideToTray{*this, L"Hide to tray"};
     // The padlock alone, with a green check mark, with a red stop mark.
     UniqueImageList TrayIconImageList;
@@ -157,6 +159,7 @@ private:
     std::wstring settingsFileName_;
     // Revoked first when the window goes: a check that calls back later finds nobody.
     std::unique_ptr<TCheckCallbackTarget> checkTarget_;
+    int hideToTrayIconSize_ = 0;
     // What each status row shows, keyed by its status object.
     std::unordered_map<const TObject*, TStatusRowView> rowViews_;
     int trayIndex_ = 0;

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -62,6 +63,28 @@ TEST_F(RemoteClientAtDpi, MainWindowPagesAreLaidOut)
         EXPECT_TRUE(faults.empty()) << Joined(faults);
         gui::SaveScreenshot(window->Handle(), ShotName(names[page], window->Handle()));
     }
+}
+
+// The padlock on the hide-to-tray button grows with the DPI as far as the button's face allows; a picture left
+// at 16 pixels is lost in the button at 144 DPI.
+TEST_F(RemoteClientAtDpi, HideToTrayPictureFollowsTheDpi)
+{
+    OpenWithRows();
+    HWND button = window->sbHideToTray.Handle();
+    auto icon = reinterpret_cast<HICON>(::SendMessageW(button, BM_GETIMAGE, IMAGE_ICON, 0));
+    ASSERT_NE(icon, nullptr);
+    ICONINFO info{};
+    ASSERT_TRUE(::GetIconInfo(icon, &info));
+    BITMAP picture{};
+    ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof picture, &picture);
+    if (info.hbmColor)
+        ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+    RECT face{};
+    ::GetClientRect(button, &face);
+    int wanted = std::min(::MulDiv(16, gui::WindowDpi(button), 96), static_cast<int>(face.bottom) - 6);
+    EXPECT_GE(picture.bmWidth, std::max(16, wanted));
+    EXPECT_LE(picture.bmWidth, face.right) << "the picture is wider than the button";
 }
 
 TEST_F(RemoteClientAtDpi, EditDialogsAreLaidOut)
