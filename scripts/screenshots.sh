@@ -26,6 +26,7 @@ pictures=(
   "config-main-remote-dpi96:config-client-settings.png"
   "config-main-stress-test-dpi96:config-client-stress.png"
   "remote-main-status-dpi144:remote-client-status-144dpi.png"
+  "config-main-remote-dpi144:config-client-settings-144dpi.png"
 )
 for pair in "${pictures[@]}"; do
   convert "$artifacts/${pair%%:*}.png" -strip -define png:compression-level=9 "docs/${pair#*:}"
