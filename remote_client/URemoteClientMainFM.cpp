@@ -53,11 +53,15 @@ void FillSiteRow(TListItem& row, const TCheckSiteSettings& settings)
     row.SetSubItems({std::to_wstring(settings.CheckIntevalMinutes), settings.CodeToCheck});
 }
 
-// One of the program's icons at 16 by 16 pixels; shared, so nobody frees it.
+// The size of the notification area's pictures: 16 pixels at 96 DPI, more on a larger system DPI.
+int SmallIconSize() { return ::GetSystemMetrics(SM_CXSMICON); }
+
+// One of the program's icons at the system's small-icon size; shared, so nobody frees it.
 HICON SmallIcon(int id)
 {
+    int size = SmallIconSize();
     auto icon = static_cast<HICON>(
-        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, LR_SHARED));
+        ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_SHARED));
     if (!icon)
         throw ELastWin32Error();
     return icon;
@@ -270,7 +274,7 @@ void TfmRemoteClientMain::BuildLayout()
 // The icon shows the program's own picture until the overall state first changes; from then on the list's.
 void TfmRemoteClientMain::BuildTray()
 {
-    TrayIconImageList.reset(::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 0));
+    TrayIconImageList.reset(::ImageList_Create(SmallIconSize(), SmallIconSize(), ILC_COLOR32 | ILC_MASK, 3, 0));
     if (!TrayIconImageList.get())
         throw ELastWin32Error();
     for (int id : {IDI_PADLOCK, IDI_PADLOCK_OK, IDI_PADLOCK_FAIL}) {

@@ -87,6 +87,19 @@ TEST_F(RemoteClientAtDpi, HideToTrayPictureFollowsTheDpi)
     EXPECT_LE(picture.bmWidth, face.right) << "the picture is wider than the button";
 }
 
+// The notification area's pictures have the system's small-icon size, which grows with the DPI.
+TEST_F(RemoteClientAtDpi, TrayPicturesHaveTheSmallIconSize)
+{
+    OpenWithRows();
+    int width = 0, height = 0;
+    ASSERT_TRUE(::ImageList_GetIconSize(window->TrayIconImageList.get(), &width, &height));
+    EXPECT_EQ(width, ::GetSystemMetrics(SM_CXSMICON));
+    EXPECT_EQ(height, ::GetSystemMetrics(SM_CYSMICON));
+    if (gui::WindowDpi(window->Handle()) >= 144) {
+        EXPECT_GT(width, 16) << "the pictures stay at 96 DPI's size";
+    }
+}
+
 TEST_F(RemoteClientAtDpi, EditDialogsAreLaidOut)
 {
     OpenWithRows();
