@@ -397,7 +397,7 @@ void TfmRemoteClientMain::FitHideToTrayButton()
     RECT face{};
     ::GetClientRect(sbHideToTray.Handle(), &face);
     int size = std::max(16, std::min(Scale(16), static_cast<int>(face.bottom) - 6));
-    if (!HideToTrayIcon || size != hideToTrayIconSize_) {
+    if (size != hideToTrayIconSize_) {
         UniqueIcon icon = LoadPicture(IDI_PADLOCK, size);
         if (!icon)
             throw ELastWin32Error();

@@ -122,9 +122,9 @@ public:
     TLinkLabel LabelSiteEdit{tsSites, L"&Edit"};
     TLinkLabel LabelDelete{tsSites, L"&Delete"};
 
-    // Beside the tabs, where the window has no caption-bar button of its own.
-    // The button's padlock, drawn at the size that the window's DPI asks for; it outlives the button.
+    // The hide-to-tray button's padlock, drawn at the size that the window's DPI asks for; it outlives the button.
     UniqueIcon HideToTrayIcon;
+    // Beside the tabs, where the window has no caption-bar button of its own.
     TButton sbHideToTray{*this, L"Hide to tray"};
     // The padlock alone, with a green check mark, with a red stop mark.
     UniqueImageList TrayIconImageList;
@@ -159,6 +159,7 @@ private:
     std::wstring settingsFileName_;
     // Revoked first when the window goes: a check that calls back later finds nobody.
     std::unique_ptr<TCheckCallbackTarget> checkTarget_;
+    // The size of HideToTrayIcon; none loaded yet while 0.
     int hideToTrayIconSize_ = 0;
     // What each status row shows, keyed by its status object.
     std::unordered_map<const TObject*, TStatusRowView> rowViews_;

@@ -91,6 +91,22 @@ void TImage::SetStretch(bool stretch)
     ::InvalidateRect(Handle(), nullptr, TRUE);
 }
 
+SIZE IconSize(HICON icon)
+{
+    SIZE size{0, 0};
+    ICONINFO info{};
+    if (icon && ::GetIconInfo(icon, &info)) {
+        BITMAP mask{};
+        ::GetObjectW(info.hbmMask, sizeof mask, &mask);
+        size = {mask.bmWidth, info.hbmColor ? mask.bmHeight : mask.bmHeight / 2};
+        if (info.hbmColor)
+            ::DeleteObject(info.hbmColor);
+        if (info.hbmMask)
+            ::DeleteObject(info.hbmMask);
+    }
+    return size;
+}
+
 SIZE TImage::PictureSize() const
 {
     SIZE size{0, 0};
@@ -99,16 +115,7 @@ SIZE TImage::PictureSize() const
         if (::GetObjectW(bitmap_, sizeof info, &info))
             size = {info.bmWidth, info.bmHeight};
     } else if (icon_) {
-        ICONINFO info{};
-        if (::GetIconInfo(icon_, &info)) {
-            BITMAP mask{};
-            ::GetObjectW(info.hbmMask, sizeof mask, &mask);
-            size = {mask.bmWidth, info.hbmColor ? mask.bmHeight : mask.bmHeight / 2};
-            if (info.hbmColor)
-                ::DeleteObject(info.hbmColor);
-            if (info.hbmMask)
-                ::DeleteObject(info.hbmMask);
-        }
+        size = IconSize(icon_);
     }
     return size;
 }

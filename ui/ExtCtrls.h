@@ -27,6 +27,10 @@ private:
     void Paint(HDC dc);
 };
 
+// An icon's size in pixels (a monochrome icon's mask holds the picture and its mask one above the other);
+// zero for no icon.
+SIZE IconSize(HICON icon);
+
 // Draws an icon or a bitmap that somebody else owns (shared resources need no freeing).
 class TImage : public TWinControl {
 public:

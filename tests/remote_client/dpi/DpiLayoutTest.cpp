@@ -3,6 +3,7 @@
 // after the DPI (remote-main-dpi144.png).
 #include "MainWindowSupport.h"
 
+#include "ExtCtrls.h"
 #include "LayoutCheck.h"
 #include "UEditServerFM.h"
 #include "UEditSiteFM.h"
@@ -73,18 +74,12 @@ TEST_F(RemoteClientAtDpi, HideToTrayPictureFollowsTheDpi)
     HWND button = window->sbHideToTray.Handle();
     auto icon = reinterpret_cast<HICON>(::SendMessageW(button, BM_GETIMAGE, IMAGE_ICON, 0));
     ASSERT_NE(icon, nullptr);
-    ICONINFO info{};
-    ASSERT_TRUE(::GetIconInfo(icon, &info));
-    BITMAP picture{};
-    ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof picture, &picture);
-    if (info.hbmColor)
-        ::DeleteObject(info.hbmColor);
-    ::DeleteObject(info.hbmMask);
+    SIZE picture = IconSize(icon);
     RECT face{};
     ::GetClientRect(button, &face);
     int wanted = std::min(::MulDiv(16, gui::WindowDpi(button), 96), static_cast<int>(face.bottom) - 6);
-    EXPECT_GE(picture.bmWidth, std::max(16, wanted));
-    EXPECT_LE(picture.bmWidth, face.right) << "the picture is wider than the button";
+    EXPECT_GE(picture.cx, std::max(16, wanted));
+    EXPECT_LE(picture.cx, face.right) << "the picture is wider than the button";
 }
 
 // The notification area's pictures have the system's small-icon size, which grows with the DPI.
