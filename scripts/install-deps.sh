@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests need, and only those that are missing.
-# Never wine32: the tests run the 64-bit build under wine64.
+# The programs are 32-bit: wine32 (architecture i386) runs them beside wine64, which runs the x86_64 build.
 set -euo pipefail
 
 packages=(
   cmake ninja-build
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine64 xvfb xauth imagemagick
+  wine64 wine32:i386 xvfb xauth imagemagick
   googletest python3 openssl curl nsis clang-format
 )
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+# wine32 is an i386 package: the architecture has to be known to dpkg before apt can find it.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -20,7 +28,5 @@ if [ ${#missing[@]} -eq 0 ]; then
 fi
 
 echo "Installing: ${missing[*]}"
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
 $SUDO apt-get update -q
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
