@@ -215,7 +215,7 @@ int TTabSheet::PageIndex() const
 
 // ---------------------------------------------------------------------------------------------------------
 
-bool TListItem::Exists() const { return owner_ && owner_->rows_.count(id_) != 0 && Index() >= 0; }
+bool TListItem::Exists() const { return owner_ && owner_->rows_.count(id_) != 0; }
 
 int TListItem::Index() const { return owner_ ? owner_->IndexOfId(id_) : -1; }
 
@@ -229,8 +229,12 @@ void TListItem::SetCaption(const std::wstring& caption)
 {
     int index = Index();
     CheckRow(index >= 0, __LINE__);
+    TListView::Row* row = owner_->RowOf(id_);
+    if (row->caption == caption)
+        return;
     owner_->SetCellText(index, 0, caption);
-    owner_->RowOf(id_)->caption = caption;
+    row->caption = caption;
+    owner_->CountCell(*row, 0, &row->caption);
     if (owner_->options_.Sorted)
         owner_->Sort();
     owner_->RowsChanged();
@@ -242,14 +246,23 @@ std::vector<std::wstring> TListItem::SubItems() const
     return row ? row->subItems : std::vector<std::wstring>();
 }
 
+// Only the cells whose text changes are written and measured.
 void TListItem::SetSubItems(const std::vector<std::wstring>& subItems)
 {
     int index = Index();
     CheckRow(index >= 0, __LINE__);
     TListView::Row* row = owner_->RowOf(id_);
     size_t cells = std::max(row->subItems.size(), subItems.size());
-    for (size_t i = 0; i < cells; ++i)
-        owner_->SetCellText(index, static_cast<int>(i + 1), i < subItems.size() ? subItems[i] : std::wstring());
+    for (size_t i = 0; i < cells; ++i) {
+        bool had = i < row->subItems.size();
+        bool has = i < subItems.size();
+        if (had && has && row->subItems[i] == subItems[i])
+            continue;
+        if (!had && !has)
+            continue;
+        owner_->SetCellText(index, static_cast<int>(i + 1), has ? subItems[i] : std::wstring());
+        owner_->CountCell(*row, i + 1, has ? &subItems[i] : nullptr);
+    }
     row->subItems = subItems;
     owner_->RowsChanged();
 }
@@ -263,13 +276,18 @@ void TListItem::AddSubItem(const std::wstring& text)
 
 void TListItem::ClearSubItems() { SetSubItems({}); }
 
-int TListItem::SubItemCount() const { return static_cast<int>(SubItems().size()); }
+int TListItem::SubItemCount() const
+{
+    const TListView::Row* row = owner_ ? owner_->RowOf(id_) : nullptr;
+    return row ? static_cast<int>(row->subItems.size()) : 0;
+}
 
 std::wstring TListItem::SubItem(int index) const
 {
-    std::vector<std::wstring> subItems = SubItems();
-    return index >= 0 && index < static_cast<int>(subItems.size()) ? subItems[static_cast<size_t>(index)]
-                                                                   : std::wstring();
+    const TListView::Row* row = owner_ ? owner_->RowOf(id_) : nullptr;
+    if (!row || index < 0 || index >= static_cast<int>(row->subItems.size()))
+        return {};
+    return row->subItems[static_cast<size_t>(index)];
 }
 
 bool TListItem::Checked() const
@@ -277,8 +295,7 @@ bool TListItem::Checked() const
     int index = Index();
     if (index < 0)
         return false;
-    UINT state = static_cast<UINT>(
-        ::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_STATEIMAGEMASK));
+    UINT state = static_cast<UINT>(owner_->Send(LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_STATEIMAGEMASK));
     return (state >> 12) == 2;
 }
 
@@ -286,7 +303,10 @@ void TListItem::SetChecked(bool checked)
 {
     int index = Index();
     CheckRow(index >= 0, __LINE__);
-    ListView_SetItemState(owner_->Handle(), index, INDEXTOSTATEIMAGEMASK(checked ? 2 : 1), LVIS_STATEIMAGEMASK);
+    LVITEMW item{};
+    item.stateMask = LVIS_STATEIMAGEMASK;
+    item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
+    owner_->Send(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
 }
 
 TObject* TListItem::Data() const
@@ -299,45 +319,119 @@ void TListItem::SetData(TObject* data)
 {
     TListView::Row* row = owner_ ? owner_->RowOf(id_) : nullptr;
     CheckRow(row != nullptr, __LINE__);
+    if (row->data == data)
+        return;
+    auto range = owner_->byData_.equal_range(row->data);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (it->second == id_) {
+            owner_->byData_.erase(it);
+            break;
+        }
+    }
     row->data = data;
+    owner_->byData_.emplace(data, id_);
 }
 
 bool TListItem::Selected() const
 {
     int index = Index();
     return index >= 0 &&
-           (::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) &
-            LVIS_SELECTED) != 0;
+           (owner_->Send(LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_SELECTED) & LVIS_SELECTED) != 0;
 }
 
 void TListItem::SetSelected(bool selected)
 {
     int index = Index();
     CheckRow(index >= 0, __LINE__);
-    ListView_SetItemState(owner_->Handle(), index, selected ? LVIS_SELECTED : 0, LVIS_SELECTED);
+    LVITEMW item{};
+    item.stateMask = LVIS_SELECTED;
+    item.state = selected ? LVIS_SELECTED : 0;
+    owner_->Send(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
 }
 
 bool TListItem::Focused() const
 {
     int index = Index();
-    return index >= 0 && (::SendMessageW(owner_->Handle(), LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_FOCUSED) &
-                          LVIS_FOCUSED) != 0;
+    return index >= 0 && (owner_->Send(LVM_GETITEMSTATE, static_cast<WPARAM>(index), LVIS_FOCUSED) & LVIS_FOCUSED) != 0;
 }
 
 void TListItem::SetFocused(bool focused)
 {
     int index = Index();
     CheckRow(index >= 0, __LINE__);
-    ListView_SetItemState(owner_->Handle(), index, focused ? LVIS_FOCUSED : 0, LVIS_FOCUSED);
+    LVITEMW item{};
+    item.stateMask = LVIS_FOCUSED;
+    item.state = focused ? LVIS_FOCUSED : 0;
+    owner_->Send(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
 }
 
 void TListItem::Delete()
 {
     int index = Index();
     CheckRow(index >= 0, __LINE__);
-    ::SendMessageW(owner_->Handle(), LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
-    owner_->rows_.erase(id_);
-    owner_->RowsChanged();
+    TListView& list = *owner_;
+    // The control first: while it deletes, it notifies about the row (deselected, deleted) by its old index.
+    list.Send(LVM_DELETEITEM, static_cast<WPARAM>(index), 0);
+    TListView::Row* row = list.RowOf(id_);
+    list.UncountRow(*row);
+    auto range = list.byData_.equal_range(row->data);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (it->second == id_) {
+            list.byData_.erase(it);
+            break;
+        }
+    }
+    list.order_.erase(list.order_.begin() + index);
+    list.rows_.erase(id_);
+    list.MarkMoved(static_cast<size_t>(index));
+    list.RowsChanged();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+
+TTextWidths::~TTextWidths()
+{
+    if (dc_) {
+        if (oldFont_)
+            ::SelectObject(dc_, oldFont_);
+        ::DeleteDC(dc_);
+    }
+}
+
+// The same measure as the list control's own (its font on a screen-compatible DC), without a window DC each
+// time.
+int TTextWidths::Width(HFONT font, const std::wstring& text)
+{
+    if (text.empty())
+        return 0;
+    if (!dc_) {
+        dc_ = ::CreateCompatibleDC(nullptr);
+        if (!dc_)
+            return 0;
+    }
+    if (font != font_) {
+        HGDIOBJ old = ::SelectObject(dc_, font ? static_cast<HGDIOBJ>(font) : ::GetStockObject(SYSTEM_FONT));
+        if (!oldFont_)
+            oldFont_ = old;
+        font_ = font;
+        known_.clear();
+    }
+    // Long texts (a peer's status, say) are rare and not worth keeping.
+    const bool keep = text.size() <= 256;
+    if (keep) {
+        auto it = known_.find(text);
+        if (it != known_.end())
+            return it->second;
+    }
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc_, text.c_str(), static_cast<int>(text.size()), &size);
+    ++measured_;
+    if (keep) {
+        if (known_.size() >= 20000)
+            known_.clear();
+        known_.emplace(text, static_cast<int>(size.cx));
+    }
+    return static_cast<int>(size.cx);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -358,10 +452,16 @@ TListView::TListView(TWinControl& parent, const TListViewOptions& options) : TWi
     ::SendMessageW(Handle(), LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
 }
 
+LRESULT TListView::Send(UINT message, WPARAM wParam, LPARAM lParam) const
+{
+    ++messages_;
+    return ::SendMessageW(Handle(), message, wParam, lParam);
+}
+
 void TListView::SetColumns(const std::vector<TListColumn>& columns)
 {
     for (int i = static_cast<int>(columns_.size()) - 1; i >= 0; --i)
-        ::SendMessageW(Handle(), LVM_DELETECOLUMN, static_cast<WPARAM>(i), 0);
+        Send(LVM_DELETECOLUMN, static_cast<WPARAM>(i), 0);
     columns_ = columns;
     for (size_t i = 0; i < columns_.size(); ++i) {
         LVCOLUMNW column{};
@@ -369,69 +469,116 @@ void TListView::SetColumns(const std::vector<TListColumn>& columns)
         column.cx = Scale(columns_[i].Width);
         column.pszText = columns_[i].Caption.data();
         column.iSubItem = static_cast<int>(i);
-        if (::SendMessageW(Handle(), LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column)) < 0)
+        if (Send(LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column)) < 0)
             throw Exception("Failed to add a list column");
     }
+    appliedWidths_.assign(columns_.size(), -1);
+    RecountAll();
     AutoSizeColumns();
 }
 
-// Measured here: LVSCW_AUTOSIZE_USEHEADER makes the last column fill the rest of the list, and Wine's clips
-// the header texts of an empty list.
-void TListView::AutoSizeColumns()
+void TListView::CountCell(Row& row, size_t column, const std::wstring* text)
 {
-    if (!Handle())
+    if (column >= columns_.size() || !columns_[column].AutoSize)
         return;
-    auto textWidth = [&](const std::wstring& text) {
-        return static_cast<int>(
-            ::SendMessageW(Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
-    };
-    const int headerPadding = Scale(16);
-    const int cellPadding = Scale(12);
+    if (row.widths.size() <= column)
+        row.widths.resize(column + 1, -1);
+    int& width = row.widths[column];
+    std::map<int, int>& tally = cellWidths_[column];
+    if (width >= 0) {
+        auto it = tally.find(width);
+        if (it != tally.end() && --it->second == 0)
+            tally.erase(it);
+    }
+    width = text ? widths_.Width(Font(), *text) : -1;
+    if (width >= 0)
+        ++tally[width];
+}
+
+void TListView::UncountRow(Row& row)
+{
+    for (size_t column = 0; column < row.widths.size(); ++column)
+        CountCell(row, column, nullptr);
+}
+
+// After the columns or the font changed: every cell measured again.
+void TListView::RecountAll()
+{
+    widths_.Forget();
+    cellWidths_.assign(columns_.size(), {});
+    for (auto& [id, row] : rows_) {
+        row.widths.clear();
+        CountCell(row, 0, &row.caption);
+        for (size_t i = 0; i < row.subItems.size(); ++i)
+            CountCell(row, i + 1, &row.subItems[i]);
+    }
+}
+
+// Measured here: LVSCW_AUTOSIZE_USEHEADER makes the last column fill the rest of the list, and Wine's clips
+// the header texts of an empty list; so the widths come from the texts themselves.
+int TListView::ColumnWidth(size_t column)
+{
+    int width = widths_.Width(Font(), columns_[column].Caption) + Scale(16);
+    const std::map<int, int>& tally = cellWidths_[column];
+    if (tally.empty())
+        return width;
     int checkWidth = 0;
-    if (options_.CheckBoxes) {
-        auto images = reinterpret_cast<HIMAGELIST>(::SendMessageW(Handle(), LVM_GETIMAGELIST, LVSIL_STATE, 0));
+    if (column == 0 && options_.CheckBoxes) {
+        auto images = reinterpret_cast<HIMAGELIST>(Send(LVM_GETIMAGELIST, LVSIL_STATE, 0));
         int cx = 0;
         int cy = 0;
         if (images && ImageList_GetIconSize(images, &cx, &cy))
             checkWidth = cx + Scale(4);
     }
-    int count = Count();
+    return std::max(width, tally.rbegin()->first + Scale(12) + checkWidth);
+}
+
+void TListView::ApplyColumnWidths(bool force)
+{
+    if (!Handle())
+        return;
     for (size_t column = 0; column < columns_.size(); ++column) {
         if (!columns_[column].AutoSize)
             continue;
-        int width = textWidth(columns_[column].Caption) + headerPadding;
-        for (int index = 0; index < count; ++index) {
-            const Row* row = RowOf(IdAt(index));
-            if (!row)
-                continue;
-            const std::wstring* text = nullptr;
-            if (column == 0)
-                text = &row->caption;
-            else if (column - 1 < row->subItems.size())
-                text = &row->subItems[column - 1];
-            if (text)
-                width = std::max(width, textWidth(*text) + cellPadding + (column == 0 ? checkWidth : 0));
-        }
-        ::SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, column, width);
+        int width = ColumnWidth(column);
+        if (!force && width == appliedWidths_[column])
+            continue;
+        Send(LVM_SETCOLUMNWIDTH, column, width);
+        appliedWidths_[column] = width;
     }
 }
 
-int TListView::Count() const { return static_cast<int>(::SendMessageW(Handle(), LVM_GETITEMCOUNT, 0, 0)); }
+void TListView::AutoSizeColumns() { ApplyColumnWidths(true); }
+
+int TListView::Count() const { return static_cast<int>(order_.size()); }
 
 TListItem TListView::Add(const std::wstring& caption, TObject* data)
 {
     uint32_t id = nextId_++;
     int index = options_.Sorted ? SortedIndexFor(caption) : Count();
-    rows_[id] = Row{data, caption, {}, 0};
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = index;
     item.pszText = const_cast<wchar_t*>(caption.c_str());
     item.lParam = static_cast<LPARAM>(id);
-    if (::SendMessageW(Handle(), LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)) < 0) {
+    // The row is in the mirror first: the control's notifications about the new row come with it inserted.
+    Row& row = rows_[id];
+    row.data = data;
+    row.caption = caption;
+    row.index = index;
+    order_.insert(order_.begin() + index, id);
+    MarkMoved(static_cast<size_t>(index) + 1);
+    int inserted = static_cast<int>(Send(LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    if (inserted != index) {
+        if (inserted >= 0)
+            Send(LVM_DELETEITEM, static_cast<WPARAM>(inserted), 0);
+        order_.erase(order_.begin() + index);
         rows_.erase(id);
+        MarkMoved(static_cast<size_t>(index));
         throw Exception("Failed to add a list row");
     }
+    byData_.emplace(data, id);
+    CountCell(rows_[id], 0, &rows_[id].caption);
     RowsChanged();
     return TListItem(this, id);
 }
@@ -443,39 +590,49 @@ TListItem TListView::Item(int index)
     return TListItem(this, IdAt(index));
 }
 
+// The first row in the list's order that carries data.
 TListItem TListView::FindData(const TObject* data)
 {
-    for (int i = 0, count = Count(); i < count; ++i) {
-        uint32_t id = IdAt(i);
-        if (const Row* row = RowOf(id); row && row->data == data)
-            return TListItem(this, id);
+    auto range = byData_.equal_range(data);
+    uint32_t found = 0;
+    int foundIndex = -1;
+    for (auto it = range.first; it != range.second; ++it) {
+        int index = IndexOfId(it->second);
+        if (index >= 0 && (foundIndex < 0 || index < foundIndex)) {
+            found = it->second;
+            foundIndex = index;
+        }
     }
-    return {};
+    return foundIndex >= 0 ? TListItem(this, found) : TListItem();
 }
 
 void TListView::Clear()
 {
-    ::SendMessageW(Handle(), LVM_DELETEALLITEMS, 0, 0);
+    Send(LVM_DELETEALLITEMS, 0, 0);
+    order_.clear();
     rows_.clear();
+    byData_.clear();
+    movedFrom_ = 0;
+    for (auto& tally : cellWidths_)
+        tally.clear();
     RowsChanged();
 }
 
 TListItem TListView::FocusedItem()
 {
-    return Item(static_cast<int>(::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED)));
+    return Item(static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_FOCUSED)));
 }
 
 TListItem TListView::SelectedItem()
 {
-    return Item(static_cast<int>(::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
+    return Item(static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED)));
 }
 
 std::vector<TListItem> TListView::SelectedItems()
 {
     std::vector<TListItem> items;
     int index = -1;
-    while ((index = static_cast<int>(
-                ::SendMessageW(Handle(), LVM_GETNEXTITEM, static_cast<WPARAM>(index), LVNI_SELECTED))) >= 0)
+    while ((index = static_cast<int>(Send(LVM_GETNEXTITEM, static_cast<WPARAM>(index), LVNI_SELECTED))) >= 0)
         items.push_back(TListItem(this, IdAt(index)));
     return items;
 }
@@ -486,12 +643,18 @@ void TListView::Sort()
     if (count < 2)
         return;
     // Equal captions keep their present order, whatever the control's sort does with ties.
+    for (int i = 0; i < count; ++i)
+        rows_[order_[static_cast<size_t>(i)]].sortKey = i;
+    Send(LVM_SORTITEMS, reinterpret_cast<WPARAM>(this), reinterpret_cast<LPARAM>(&TListView::CompareRows));
+    // The control's new order, read back once.
     for (int i = 0; i < count; ++i) {
-        if (Row* row = RowOf(IdAt(i)))
-            row->sortKey = i;
+        LVITEMW item{};
+        item.mask = LVIF_PARAM;
+        item.iItem = i;
+        if (Send(LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
+            order_[static_cast<size_t>(i)] = static_cast<uint32_t>(item.lParam);
     }
-    ::SendMessageW(Handle(), LVM_SORTITEMS, reinterpret_cast<WPARAM>(this),
-                   reinterpret_cast<LPARAM>(&TListView::CompareRows));
+    Renumber(0);
 }
 
 int CALLBACK TListView::CompareRows(LPARAM first, LPARAM second, LPARAM self)
@@ -508,15 +671,15 @@ int CALLBACK TListView::CompareRows(LPARAM first, LPARAM second, LPARAM self)
 void TListView::BeginUpdate()
 {
     if (updateCount_++ == 0)
-        ::SendMessageW(Handle(), WM_SETREDRAW, FALSE, 0);
+        Send(WM_SETREDRAW, FALSE, 0);
 }
 
 void TListView::EndUpdate()
 {
     if (updateCount_ == 0 || --updateCount_ != 0)
         return;
-    ::SendMessageW(Handle(), WM_SETREDRAW, TRUE, 0);
-    AutoSizeColumns();
+    Send(WM_SETREDRAW, TRUE, 0);
+    ApplyColumnWidths(false);
     ::InvalidateRect(Handle(), nullptr, TRUE);
 }
 
@@ -527,13 +690,15 @@ bool TListView::PreTranslateMessage(MSG& message)
     return false;
 }
 
+// A new DPI brings a new font: every text is measured again.
 void TListView::ScaleChanged()
 {
     TWinControl::ScaleChanged();
     for (size_t i = 0; i < columns_.size(); ++i) {
         if (!columns_[i].AutoSize)
-            ::SendMessageW(Handle(), LVM_SETCOLUMNWIDTH, i, Scale(columns_[i].Width));
+            Send(LVM_SETCOLUMNWIDTH, i, Scale(columns_[i].Width));
     }
+    RecountAll();
     AutoSizeColumns();
 }
 
@@ -582,23 +747,24 @@ bool TListView::HandleNotify(NMHDR* header, LRESULT& result)
     }
 }
 
+// A row's index is checked against the order before it is believed; rows that moved since they were numbered
+// are numbered again in one pass, so that rows inserted one by one anywhere cost no pass each.
 int TListView::IndexOfId(uint32_t id) const
 {
-    LVFINDINFOW find{};
-    find.flags = LVFI_PARAM;
-    find.lParam = static_cast<LPARAM>(id);
-    return static_cast<int>(
-        ::SendMessageW(Handle(), LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+    auto it = rows_.find(id);
+    if (it == rows_.end())
+        return -1;
+    size_t index = static_cast<size_t>(it->second.index);
+    if (index >= order_.size() || order_[index] != id) {
+        Renumber(movedFrom_);
+        index = static_cast<size_t>(it->second.index);
+    }
+    return static_cast<int>(index);
 }
 
 uint32_t TListView::IdAt(int index) const
 {
-    LVITEMW item{};
-    item.mask = LVIF_PARAM;
-    item.iItem = index;
-    if (!::SendMessageW(Handle(), LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item)))
-        return 0;
-    return static_cast<uint32_t>(item.lParam);
+    return index >= 0 && index < Count() ? order_[static_cast<size_t>(index)] : 0;
 }
 
 TListView::Row* TListView::RowOf(uint32_t id)
@@ -607,12 +773,24 @@ TListView::Row* TListView::RowOf(uint32_t id)
     return it == rows_.end() ? nullptr : &it->second;
 }
 
+void TListView::Renumber(size_t first) const
+{
+    for (size_t i = first; i < order_.size(); ++i) {
+        auto it = rows_.find(order_[i]);
+        if (it != rows_.end())
+            it->second.index = static_cast<int>(i);
+    }
+    movedFrom_ = order_.size();
+}
+
+void TListView::MarkMoved(size_t first) { movedFrom_ = std::min(movedFrom_, first); }
+
 void TListView::SetCellText(int index, int column, const std::wstring& text)
 {
     LVITEMW item{};
     item.iSubItem = column;
     item.pszText = const_cast<wchar_t*>(text.c_str());
-    ::SendMessageW(Handle(), LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    Send(LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
 }
 
 int TListView::SortedIndexFor(const std::wstring& caption) const
@@ -622,7 +800,7 @@ int TListView::SortedIndexFor(const std::wstring& caption) const
     int high = Count();
     while (low < high) {
         int middle = low + (high - low) / 2;
-        auto it = rows_.find(IdAt(middle));
+        auto it = rows_.find(order_[static_cast<size_t>(middle)]);
         if (it != rows_.end() && CompareCaptions(it->second.caption, caption) <= 0)
             low = middle + 1;
         else
@@ -634,5 +812,5 @@ int TListView::SortedIndexFor(const std::wstring& caption) const
 void TListView::RowsChanged()
 {
     if (updateCount_ == 0)
-        AutoSizeColumns();
+        ApplyColumnWidths(false);
 }

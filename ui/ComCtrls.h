@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -70,6 +72,29 @@ struct TListColumn {
     int Width = 80; // 96-DPI units
     // Sized to the wider of the header and the contents whenever rows change.
     bool AutoSize = false;
+};
+
+// Text widths in one font, measured on a memory DC of their own and remembered: a list measures each text
+// of its autosized columns once, when it arrives, and many texts recur (times, status texts).
+class TTextWidths {
+public:
+    TTextWidths() = default;
+    ~TTextWidths();
+    TTextWidths(const TTextWidths&) = delete;
+    TTextWidths& operator=(const TTextWidths&) = delete;
+
+    int Width(HFONT font, const std::wstring& text);
+    // A font object may be made anew at the same handle: what was measured is forgotten.
+    void Forget() { known_.clear(); }
+    // How many texts were measured by the system (not found among the remembered ones).
+    uint64_t Measured() const { return measured_; }
+
+private:
+    HDC dc_ = nullptr;
+    HFONT font_ = nullptr;
+    HGDIOBJ oldFont_ = nullptr;
+    std::unordered_map<std::wstring, int> known_;
+    uint64_t measured_ = 0;
 };
 
 struct TListViewOptions {
@@ -140,7 +165,13 @@ public:
 
     void SetColumns(const std::vector<TListColumn>& columns);
     const std::vector<TListColumn>& Columns() const { return columns_; }
+    // Sets every autosized column to the wider of its header and its widest cell. The cells' widths are
+    // kept as the texts arrive, so this measures nothing again.
     void AutoSizeColumns();
+    // How many texts this list has had measured, and how many messages it has sent its control; a row
+    // rewritten costs what its changed cells cost, whatever the number of rows.
+    uint64_t MeasuredTexts() const { return widths_.Measured(); }
+    uint64_t ControlMessages() const { return messages_; }
 
     int Count() const;
     // A new row, at its sorted place when the list is sorted, else at the end.
@@ -174,13 +205,28 @@ private:
         TObject* data = nullptr;
         std::wstring caption;
         std::vector<std::wstring> subItems;
+        // The text width of each cell that an autosized column shows (caption first); -1 where none counts.
+        std::vector<int> widths;
+        // Its place in order_ when it was last numbered.
+        mutable int index = 0;
         int sortKey = 0;
     };
 
     int IndexOfId(uint32_t id) const;
     uint32_t IdAt(int index) const;
     Row* RowOf(uint32_t id);
+    LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const;
     void SetCellText(int index, int column, const std::wstring& text);
+    // The cell's text is now text (or nothing): its width moves in its column's tally.
+    void CountCell(Row& row, size_t column, const std::wstring* text);
+    void UncountRow(Row& row);
+    void RecountAll();
+    int ColumnWidth(size_t column);
+    void ApplyColumnWidths(bool force);
+    // The rows' indexes from first on, after rows were inserted or removed before them.
+    void Renumber(size_t first) const;
+    // Rows from first on may have moved since they were numbered.
+    void MarkMoved(size_t first);
     int SortedIndexFor(const std::wstring& caption) const;
     void RowsChanged();
     static int CALLBACK CompareRows(LPARAM first, LPARAM second, LPARAM self);
@@ -188,6 +234,16 @@ private:
     TListViewOptions options_;
     std::vector<TListColumn> columns_;
     std::unordered_map<uint32_t, Row> rows_;
+    // The rows' ids in the order the control shows them: only this class inserts, removes and sorts rows.
+    std::vector<uint32_t> order_;
+    std::unordered_multimap<const TObject*, uint32_t> byData_;
+    // Rows before this place in order_ have their right index.
+    mutable size_t movedFrom_ = 0;
+    // For each column, how many cells have each text width; the largest decides an autosized column.
+    std::vector<std::map<int, int>> cellWidths_;
+    std::vector<int> appliedWidths_;
+    TTextWidths widths_;
+    mutable uint64_t messages_ = 0;
     uint32_t nextId_ = 1;
     int updateCount_ = 0;
 };

@@ -227,4 +227,112 @@ TEST_F(ListViewTest, AutoSizedColumnsFollowTheirContent)
     EXPECT_GT(gui::ColumnWidth(lv.Handle(), 0), before);
 }
 
+// Rows inserted at their sorted places one by one, deleted in the middle and renamed: the list's own record of
+// the rows stays the control's, row for row.
+TEST_F(ListViewTest, RowsStayInStepWithTheControlThroughInsertsDeletesAndRenames)
+{
+    TListView& lv = MakeList({true, false, true, true, true});
+    std::vector<std::unique_ptr<TObject>> objects;
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 8) % 1000; };
+    auto check = [&](const char* when) {
+        ASSERT_EQ(lv.Count(), gui::RowCount(lv.Handle())) << when;
+        for (int i = 0; i < lv.Count(); ++i) {
+            TListItem row = lv.Item(i);
+            ASSERT_EQ(row.Index(), i) << when;
+            ASSERT_EQ(row.Caption(), gui::CellText(lv.Handle(), i, 0)) << when << ", row " << i;
+            ASSERT_EQ(row.SubItem(0), gui::CellText(lv.Handle(), i, 1)) << when << ", row " << i;
+            ASSERT_EQ(lv.FindData(row.Data()), row) << when << ", row " << i;
+        }
+        std::vector<std::wstring> captions = Captions();
+        EXPECT_TRUE(std::is_sorted(captions.begin(), captions.end(), [](const auto& a, const auto& b) {
+            return CompareCaptions(a, b) < 0;
+        })) << when;
+    };
+    std::vector<TListItem> rows;
+    for (int i = 0; i < 300; ++i) {
+        objects.push_back(std::make_unique<TObject>());
+        TListItem row = lv.Add(L"host" + std::to_wstring(next()), objects.back().get());
+        row.SetSubItems({std::to_wstring(i)});
+        row.SetChecked(i % 2 == 0);
+        rows.push_back(row);
+    }
+    check("after adding");
+    for (int i = 0; i < 300; i += 7)
+        rows[static_cast<size_t>(i)].Delete();
+    check("after deleting");
+    for (int i = 1; i < 300; i += 11) {
+        if (rows[static_cast<size_t>(i)])
+            rows[static_cast<size_t>(i)].SetCaption(L"renamed" + std::to_wstring(next()));
+    }
+    check("after renaming");
+    for (int i = 2; i < 300; i += 13) {
+        if (rows[static_cast<size_t>(i)]) {
+            EXPECT_EQ(rows[static_cast<size_t>(i)].Checked(), i % 2 == 0) << "row added as " << i;
+        }
+    }
+    lv.Clear();
+    EXPECT_EQ(gui::RowCount(lv.Handle()), 0);
+    EXPECT_FALSE(lv.FindData(objects.front().get()));
+}
+
+// A column fits its widest cell: it grows when a wider text arrives and shrinks when that text changes or its
+// row goes, back to what the remaining cells need.
+TEST_F(ListViewTest, AutoSizedColumnsGrowAndShrinkWithTheirWidestCell)
+{
+    TListView& lv = MakeList({});
+    lv.SetColumns({{L"Type", 10, true}, {L"Status", 10, true}});
+    TListItem a = lv.Add(L"Server");
+    a.SetSubItems({L"Initial state"});
+    TListItem b = lv.Add(L"Server");
+    b.SetSubItems({L"Bad response"});
+    const int narrow = gui::ColumnWidth(lv.Handle(), 1);
+    b.SetSubItems({L"12:00: Physical free: 512 MB, Total free: 2048 MB, and a good deal more text"});
+    const int wide = gui::ColumnWidth(lv.Handle(), 1);
+    EXPECT_GT(wide, narrow);
+    b.SetSubItems({L"Bad response"});
+    EXPECT_EQ(gui::ColumnWidth(lv.Handle(), 1), narrow);
+    TListItem c = lv.Add(L"Site");
+    c.SetSubItems({L"12:00: Physical free: 512 MB, Total free: 2048 MB, and a good deal more text"});
+    EXPECT_EQ(gui::ColumnWidth(lv.Handle(), 1), wide);
+    c.Delete();
+    EXPECT_EQ(gui::ColumnWidth(lv.Handle(), 1), narrow);
+    // The widths are the control's own measure of the texts.
+    auto textWidth = [&](const wchar_t* text) {
+        return static_cast<int>(::SendMessageW(lv.Handle(), LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text)));
+    };
+    EXPECT_EQ(narrow, std::max(textWidth(L"Initial state"), textWidth(L"Bad response")) + lv.Scale(12));
+}
+
+// What a row's rewrite costs does not depend on how many rows the list has: the cells that change are written
+// and measured, the others not even compared with the control.
+TEST_F(ListViewTest, RewritingARowCostsItsChangedCellsWhateverTheRowCount)
+{
+    struct Cost {
+        uint64_t Messages;
+        uint64_t Measured;
+    };
+    auto rewriteCost = [&](int rows) {
+        TListView& lv = MakeList({false, true, true, false, true});
+        lv.SetColumns({{L"Type", 10, true}, {L"Link", 10, true}, {L"Status", 10, true}, {L"Downtime", 10, true}});
+        lv.BeginUpdate();
+        for (int i = 0; i < rows; ++i)
+            lv.Add(L"Server").SetSubItems({L"http://host" + std::to_wstring(i), L"Initial state", L"   0: 0"});
+        lv.EndUpdate();
+        TListItem row = lv.Item(rows / 2);
+        uint64_t messages = lv.ControlMessages();
+        uint64_t measured = lv.MeasuredTexts();
+        row.SetSubItems({row.SubItem(0), L"Failed to connect " + std::to_wstring(rows), L"   0: 1"});
+        row.SetSubItems(row.SubItems());
+        return Cost{lv.ControlMessages() - messages, lv.MeasuredTexts() - measured};
+    };
+    Cost small = rewriteCost(20);
+    Cost large = rewriteCost(2000);
+    // Two cells written, two texts measured, and at most one column widened.
+    EXPECT_LE(small.Messages, 3u);
+    EXPECT_LE(small.Measured, 2u);
+    EXPECT_LE(large.Messages, small.Messages);
+    EXPECT_LE(large.Measured, small.Measured);
+}
+
 } // namespace
