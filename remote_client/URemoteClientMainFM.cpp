@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 using Microsoft::WRL::ComPtr;
 
@@ -123,17 +124,20 @@ void EditItem(TfmRemoteClientMain& window, TListView& list)
 template <typename TSettings>
 void DeleteItems(TfmRemoteClientMain& window, TListView& list, std::vector<std::shared_ptr<TSettings>>& settingsList)
 {
+    std::unordered_set<const TObject*> deleted;
     {
         TListUpdate update(list);
-        for (int i = list.Count() - 1; i >= 0; --i) {
+        for (TListItem& row : list.SelectedItems())
+            deleted.insert(row.Data());
+        for (int i = list.Count() - 1; i >= 0 && !deleted.empty(); --i) {
             TListItem row = list.Item(i);
-            if (!row.Selected())
-                continue;
-            const TObject* settings = row.Data();
-            row.Delete();
-            RemoveSettings(settingsList, settings);
+            if (deleted.count(row.Data()))
+                row.Delete();
         }
     }
+    settingsList.erase(std::remove_if(settingsList.begin(), settingsList.end(),
+                                      [&](const auto& item) { return deleted.count(item.get()) != 0; }),
+                       settingsList.end());
     window.SaveSettings();
 }
 
@@ -251,6 +255,7 @@ void TfmRemoteClientMain::BuildLayout()
     lvStatus.OnKeyUp = [this](WORD key) { lvStatusKeyUp(key); };
     lvStatus.OnSelectItem = [this](TListItem item, bool selected) { lvStatusSelectItem(item, selected); };
     CheckTimer.OnTimer = [this] { CheckTimerTimer(); };
+    TrayTextTimer.OnTimer = [this] { RefreshTrayText(); };
 
     SIZE servers = DesignSize(tsServers);
     lvServers.SetColumns({{L"Host:port", 220}, {L"Check interval, minutes", 150}, {L"Login", 130}, {L"Password", 130}});
@@ -413,6 +418,9 @@ void TfmRemoteClientMain::HideToTray()
         TrayIcon.Show();
     Hide();
     UpdateTrayState();
+    // The tooltip is what the user looks at now.
+    if (trayTextDue_)
+        RefreshTrayText();
 }
 
 void TfmRemoteClientMain::ShowFromTray()
@@ -427,11 +435,17 @@ void TfmRemoteClientMain::TrayIconClick() { ShowFromTray(); }
 
 void TfmRemoteClientMain::sSkinProviderTitleButtons0MouseUp() { HideToTray(); }
 
+// A tooltip refresh that was due still shows the rows it was due for.
 void TfmRemoteClientMain::ClearStatusRows()
 {
+    if (trayTextDue_)
+        RefreshTrayText();
     lvStatus.Clear();
     rowViews_.clear();
+    statusOfData_.clear();
     StatusObjectList.clear();
+    failingRows_ = 0;
+    trayTextStale_ = true;
 }
 
 // Messages that wait are handled first: the start mode posted at construction, and callbacks of checks that
@@ -459,11 +473,8 @@ std::shared_ptr<TCheckStatus> TfmRemoteClientMain::StatusOfRow(const TListItem& 
     const TObject* data = row.Data();
     if (!data)
         return nullptr;
-    for (const auto& object : StatusObjectList) {
-        if (object.get() == data)
-            return std::dynamic_pointer_cast<TCheckStatus>(object);
-    }
-    return nullptr;
+    auto it = statusOfData_.find(data);
+    return it != statusOfData_.end() ? it->second : nullptr;
 }
 
 bool TfmRemoteClientMain::CheckRunningOn(const TListItem& row) const
@@ -473,13 +484,25 @@ bool TfmRemoteClientMain::CheckRunningOn(const TListItem& row) const
 }
 
 // Only while no check runs on the status: the worker writes the record until its callback.
+// The tally of failing rows moves with the row, and the tooltip becomes stale only when the row changed
+// what the tooltip says of it.
 void TfmRemoteClientMain::WriteStatusRow(TListItem& row, const wchar_t* type, TCheckStatus& status)
 {
     TStatusRowView view = ViewOfStatus(type, status, UserTimeSeparator());
     if (row.Caption() != view.Type)
         row.SetCaption(view.Type);
     row.SetSubItems(view.SubItems);
-    rowViews_[row.Data()] = std::move(view);
+    auto failing = [](const TTrayRow& tray) { return tray.LastCheckTime != 0 && !tray.StatusOk; };
+    auto [it, added] = rowViews_.try_emplace(row.Data());
+    const TTrayRow& before = it->second.Tray;
+    const TTrayRow& after = view.Tray;
+    if (added || TrayLineDiffers(before, after))
+        trayTextStale_ = true;
+    if (!added && failing(before))
+        --failingRows_;
+    if (failing(after))
+        ++failingRows_;
+    it->second = std::move(view);
 }
 
 void TfmRemoteClientMain::ShowServerStatus(TListItem row, const std::shared_ptr<TCheckServerSettings>& settings)
@@ -491,6 +514,7 @@ void TfmRemoteClientMain::ShowServerStatus(TListItem row, const std::shared_ptr<
         created->Retrieval = CheckRetrieval;
         StatusObjectList.push_back(created);
         row.SetData(created.get());
+        statusOfData_[created.get()] = created;
         status = created;
     } else {
         auto* server = dynamic_cast<TCheckServerStatus*>(status.get());
@@ -510,6 +534,7 @@ void TfmRemoteClientMain::ShowSiteStatus(TListItem row, const std::shared_ptr<TC
         created->Retrieval = CheckRetrieval;
         StatusObjectList.push_back(created);
         row.SetData(created.get());
+        statusOfData_[created.get()] = created;
         status = created;
     } else {
         auto* site = dynamic_cast<TCheckSiteStatus*>(status.get());
@@ -544,18 +569,20 @@ void TfmRemoteClientMain::ServerCheckDone(TStatusRow row, ICheckStatus*) { Check
 
 void TfmRemoteClientMain::SiteCheckDone(TStatusRow row, ICheckStatus*) { CheckDone(row, kSiteType); }
 
+// The icon's state comes from the tally of failing rows. The tooltip lists every row, so it is computed at
+// once only when the state changes (the pop-up shows it); otherwise a burst of callbacks refreshes it once.
 void TfmRemoteClientMain::UpdateTrayState()
 {
-    std::vector<TTrayRow> rows;
-    for (int i = 0, count = lvStatus.Count(); i < count; ++i) {
-        auto view = rowViews_.find(lvStatus.Item(i).Data());
-        rows.push_back(view != rowViews_.end() ? view->second.Tray : TTrayRow{});
-    }
-    TTrayState state = ComputeTrayState(rows);
-    if (state.Text != TrayIcon.Hint())
-        TrayIcon.SetHint(state.Text);
-    if (state.Index == trayIndex_)
+    int index = TrayIndexOf(lvStatus.Count(), failingRows_);
+    if (index == trayIndex_) {
+        if (trayTextStale_ && !trayTextDue_) {
+            trayTextDue_ = true;
+            TrayTextTimer.SetEnabled(true);
+        }
         return;
+    }
+    RefreshTrayText();
+    TTrayState state{TrayIcon.Hint(), index};
     TTrayAnnouncement announcement = AnnounceTrayChange(trayIndex_, state.Index);
     trayIndex_ = state.Index;
     UniqueIcon picture(::ImageList_GetIcon(TrayIconImageList.get(), trayIndex_, ILD_NORMAL));
@@ -565,6 +592,29 @@ void TfmRemoteClientMain::UpdateTrayState()
     }
     if (announcement.Show)
         AnnounceTrayState(state.Text, announcement.Seconds, announcement.Kind);
+}
+
+void TfmRemoteClientMain::RefreshTrayText()
+{
+    trayTextDue_ = false;
+    trayTextStale_ = false;
+    TrayTextTimer.SetEnabled(false);
+    std::vector<TTrayRow> rows;
+    rows.reserve(static_cast<size_t>(lvStatus.Count()));
+    for (int i = 0, count = lvStatus.Count(); i < count; ++i) {
+        auto view = rowViews_.find(lvStatus.Item(i).Data());
+        rows.push_back(view != rowViews_.end() ? view->second.Tray : TTrayRow{});
+    }
+    TTrayState state = ComputeTrayState(rows);
+    if (state.Text != TrayIcon.Hint())
+        TrayIcon.SetHint(state.Text);
+}
+
+const std::wstring& TfmRemoteClientMain::TrayHint()
+{
+    if (trayTextDue_)
+        RefreshTrayText();
+    return TrayIcon.Hint();
 }
 
 void TfmRemoteClientMain::AnnounceTrayState(const std::wstring& text, int seconds, int kind)

@@ -77,8 +77,9 @@ public:
     // The status object behind a status row, or null.
     std::shared_ptr<TCheckStatus> StatusOfRow(const TListItem& row) const;
 
-    // The overall state as the tray shows it: tooltip and picture index.
-    const std::wstring& TrayHint() const { return TrayIcon.Hint(); }
+    // The overall state as the tray shows it: tooltip and picture index. A tooltip whose new text is still
+    // waiting for the next refresh is brought up to date first.
+    const std::wstring& TrayHint();
     int TrayIconIndex() const { return trayIndex_; }
     void TrayIconClick();
     // The button beside the tabs and the system menu's item: to the tray.
@@ -111,6 +112,9 @@ public:
     TButton bbRefreshNow{tsCurrentStatus, L"&Refresh now"};
     TButton bbReboot{tsCurrentStatus, L"&Reboot"};
     TTimer CheckTimer{*this, 10000, true};
+    // A burst of callbacks rewrites the tooltip once, when the burst is over or at the latest after this
+    // interval, since the tooltip lists every row.
+    TTimer TrayTextTimer{*this, 250, false};
 
     TListView lvServers{tsServers, {true, true, true, true, true}};
     TLinkLabel LabelServerAdd{tsServers, L"&Add"};
@@ -153,6 +157,8 @@ private:
     void ReadStartMode(const std::vector<std::string>& args);
     void ClearStatusRows();
     void WriteStatusRow(TListItem& row, const wchar_t* type, TCheckStatus& status);
+    // The tooltip computed from every row, and set when it differs.
+    void RefreshTrayText();
     void CheckDone(TStatusRow row, const wchar_t* type);
     bool CheckRunningOn(const TListItem& row) const;
 
@@ -163,6 +169,13 @@ private:
     int hideToTrayIconSize_ = 0;
     // What each status row shows, keyed by its status object.
     std::unordered_map<const TObject*, TStatusRowView> rowViews_;
+    // The status objects of StatusObjectList by the object that a row carries as its data.
+    std::unordered_map<const TObject*, std::shared_ptr<TCheckStatus>> statusOfData_;
+    // How many rows' last checks failed, kept as rows are written, so that the icon's state costs nothing.
+    int failingRows_ = 0;
+    // A row changed what the tooltip lists since it was last computed; the refresh is due (the timer runs).
+    bool trayTextStale_ = false;
+    bool trayTextDue_ = false;
     int trayIndex_ = 0;
     // The picture of TrayIconImageList that the icon shows once its index has changed.
     UniqueIcon trayPicture_;

@@ -22,6 +22,17 @@ TTrayState ComputeTrayState(const std::vector<TTrayRow>& rows)
     return state;
 }
 
+int TrayIndexOf(int rows, int failingRows) { return rows == 0 ? 0 : failingRows == 0 ? 1 : 2; }
+
+bool TrayLineDiffers(const TTrayRow& a, const TTrayRow& b)
+{
+    bool checkedA = a.LastCheckTime != 0;
+    bool checkedB = b.LastCheckTime != 0;
+    if (checkedA != checkedB)
+        return true;
+    return checkedA && (a.StatusOk != b.StatusOk || a.URL != b.URL);
+}
+
 TTrayAnnouncement AnnounceTrayChange(int oldIndex, int newIndex)
 {
     if (oldIndex == newIndex)

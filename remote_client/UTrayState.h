@@ -20,6 +20,11 @@ struct TTrayState {
 
 TTrayState ComputeTrayState(const std::vector<TTrayRow>& rows);
 
+// The icon index of ComputeTrayState from the number of rows and of rows whose last check failed.
+int TrayIndexOf(int rows, int failingRows);
+// Whether the tooltip's line for a row (or its absence, for a row never checked) differs between the two.
+bool TrayLineDiffers(const TTrayRow& a, const TTrayRow& b);
+
 // The pop-up that announces a change of the icon index; none when the index stays or becomes 0.
 struct TTrayAnnouncement {
     bool Show = false;

@@ -662,10 +662,13 @@ private:
 
     // An exception from the check ends it without the callback: the row keeps its values and, since the next
     // check time did not move, the item is due again at the next pass.
+    // A status that only this job still holds was dropped by its owner (a rebuild, say) while it waited: its
+    // outcome would show nowhere, so it is not checked, and its callback finds no row as usual.
     static void RunJob(TCheckJob* job, HANDLE delivered)
     {
         try {
-            job->Status->CheckStatus()->RunCheck();
+            if (job->Status.use_count() > 1)
+                job->Status->CheckStatus()->RunCheck();
         } catch (...) {
             job->CallBack = false;
         }

@@ -370,4 +370,40 @@ TEST_F(MainWindowStatus, FiftyHangingChecksOutliveRebuildDeleteAndClose)
     EXPECT_TRUE(session.ShownBoxes().empty());
 }
 
+// A check's start and callback rewrite their row alone: the list messages and text measurements of one refresh
+// are the same in a list of 2,000 rows as in a list of 20.
+TEST_F(MainWindowStatus, OneRefreshCostsTheSameWhateverTheNumberOfRows)
+{
+    struct Cost {
+        uint64_t Messages = 0;
+        uint64_t Measured = 0;
+    };
+    auto costOfOneRefresh = [&](int rows) {
+        std::vector<TServerItem> servers;
+        for (int i = 0; i < rows; ++i)
+            servers.push_back(
+                {"Item" + std::to_string(i), TTestServers::Get().Refused(L"/" + std::to_wstring(i)), true, 10, "", ""});
+        WriteSettings(SettingsXml(servers, {}));
+        Open();
+        EXPECT_TRUE(WaitForChecks(120000));
+        clock.Set(AddMinutes(clock.Now(), 3));
+        Select(rows / 2);
+        TListView& list = window->lvStatus;
+        Cost before{list.ControlMessages(), list.MeasuredTexts()};
+        window->bbRefreshNowClick();
+        EXPECT_TRUE(WaitForChecks());
+        Cost cost{list.ControlMessages() - before.Messages, list.MeasuredTexts() - before.Measured};
+        EXPECT_EQ(StatusRow(rows / 2)[3], ShortTime(clock.Now()));
+        window.reset();
+        EXPECT_TRUE(WaitForIdleChecks());
+        return cost;
+    };
+    Cost small = costOfOneRefresh(20);
+    Cost large = costOfOneRefresh(2000);
+    EXPECT_LE(small.Messages, 16u);
+    EXPECT_LE(small.Measured, 8u);
+    EXPECT_LE(large.Messages, small.Messages + 2);
+    EXPECT_LE(large.Measured, small.Measured + 2);
+}
+
 } // namespace
