@@ -1,0 +1,193 @@
+// A sampling profiler for one thread of this process: every millisecond the thread is suspended, its stack
+// walked with the modules' own unwind tables, and the return addresses kept as module + offset. Only the
+// x86_64 build can walk stacks this way; on other builds the sampler records nothing.
+//
+// Nothing is allocated while the thread is suspended: it may hold the heap's or the loader's lock, so the
+// walk uses exception tables read beforehand and copies the frames into a fixed array.
+#pragma once
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+class TStackSampler {
+public:
+    explicit TStackSampler(DWORD threadId)
+    {
+#if defined(_M_X64) || defined(__x86_64__)
+        thread_ = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, threadId);
+        ReadModules();
+        if (thread_)
+            sampler_ = std::thread([this] { Run(); });
+#else
+        (void)threadId;
+#endif
+    }
+    ~TStackSampler() { Stop(); }
+    TStackSampler(const TStackSampler&) = delete;
+    TStackSampler& operator=(const TStackSampler&) = delete;
+
+    void Stop()
+    {
+        stop_ = true;
+        if (sampler_.joinable())
+            sampler_.join();
+        if (thread_) {
+            CloseHandle(thread_);
+            thread_ = nullptr;
+        }
+    }
+
+    // One line per distinct stack, innermost frame first: "<samples> module+0xoffset module+0xoffset ...".
+    bool Write(const char* path) const
+    {
+        FILE* file = std::fopen(path, "w");
+        if (!file)
+            return false;
+        for (const auto& [stack, count] : stacks_) {
+            std::fprintf(file, "%d", count);
+            for (DWORD64 address : stack)
+                std::fprintf(file, " %s", Name(address).c_str());
+            std::fprintf(file, "\n");
+        }
+        std::fclose(file);
+        return true;
+    }
+    int Samples() const { return samples_; }
+
+private:
+#if defined(_M_X64) || defined(__x86_64__)
+    struct Module {
+        DWORD64 base = 0;
+        DWORD64 end = 0;
+        std::string name;
+        const RUNTIME_FUNCTION* functions = nullptr;
+        size_t count = 0;
+    };
+
+    void ReadModules()
+    {
+        HMODULE handles[512];
+        DWORD needed = 0;
+        if (!EnumProcessModules(GetCurrentProcess(), handles, sizeof handles, &needed))
+            return;
+        for (DWORD i = 0; i < std::min<DWORD>(needed / sizeof(HMODULE), 512); ++i) {
+            auto base = reinterpret_cast<BYTE*>(handles[i]);
+            auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+            auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+            Module module;
+            module.base = reinterpret_cast<DWORD64>(base);
+            module.end = module.base + nt->OptionalHeader.SizeOfImage;
+            char path[MAX_PATH] = {};
+            GetModuleFileNameA(handles[i], path, MAX_PATH);
+            std::string full = path;
+            module.name = full.substr(full.find_last_of("\\/") + 1);
+            const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXCEPTION];
+            module.functions = reinterpret_cast<const RUNTIME_FUNCTION*>(base + table.VirtualAddress);
+            module.count = table.VirtualAddress ? table.Size / sizeof(RUNTIME_FUNCTION) : 0;
+            modules_.push_back(module);
+        }
+        std::sort(modules_.begin(), modules_.end(), [](const Module& a, const Module& b) { return a.base < b.base; });
+    }
+
+    const Module* ModuleOf(DWORD64 address) const
+    {
+        auto it = std::upper_bound(modules_.begin(), modules_.end(), address,
+                                   [](DWORD64 a, const Module& m) { return a < m.base; });
+        if (it == modules_.begin())
+            return nullptr;
+        --it;
+        return address < it->end ? &*it : nullptr;
+    }
+
+    const RUNTIME_FUNCTION* FunctionOf(const Module& module, DWORD64 address) const
+    {
+        DWORD rva = static_cast<DWORD>(address - module.base);
+        size_t low = 0, high = module.count;
+        while (low < high) {
+            size_t middle = (low + high) / 2;
+            const RUNTIME_FUNCTION& f = module.functions[middle];
+            if (rva < f.BeginAddress)
+                high = middle;
+            else if (rva >= f.EndAddress)
+                low = middle + 1;
+            else
+                return &f;
+        }
+        return nullptr;
+    }
+
+    std::string Name(DWORD64 address) const
+    {
+        char text[128];
+        if (const Module* module = ModuleOf(address))
+            std::snprintf(text, sizeof text, "%s+0x%llx", module->name.c_str(),
+                          static_cast<unsigned long long>(address - module->base));
+        else
+            std::snprintf(text, sizeof text, "?+0x%llx", static_cast<unsigned long long>(address));
+        return text;
+    }
+
+    // The walk itself: no allocation, no lock.
+    int Walk(CONTEXT& context, DWORD64* frames, int most) const
+    {
+        int n = 0;
+        while (n < most && context.Rip) {
+            frames[n++] = context.Rip;
+            const Module* module = ModuleOf(context.Rip);
+            const RUNTIME_FUNCTION* function = module ? FunctionOf(*module, context.Rip) : nullptr;
+            if (!function) {
+                // A leaf function: the return address is on top of the stack.
+                if (!context.Rsp)
+                    break;
+                context.Rip = *reinterpret_cast<DWORD64*>(context.Rsp);
+                context.Rsp += 8;
+                continue;
+            }
+            void* handlerData = nullptr;
+            DWORD64 establisher = 0;
+            RtlVirtualUnwind(UNW_FLAG_NHANDLER, module->base, context.Rip, const_cast<RUNTIME_FUNCTION*>(function),
+                             &context, &handlerData, &establisher, nullptr);
+        }
+        return n;
+    }
+
+    void Run()
+    {
+        constexpr int kMostFrames = 96;
+        DWORD64 frames[kMostFrames];
+        while (!stop_) {
+            Sleep(1);
+            if (SuspendThread(thread_) == static_cast<DWORD>(-1))
+                break;
+            CONTEXT context = {};
+            context.ContextFlags = CONTEXT_FULL;
+            int n = 0;
+            if (GetThreadContext(thread_, &context))
+                n = Walk(context, frames, kMostFrames);
+            ResumeThread(thread_);
+            if (n > 0) {
+                ++stacks_[std::vector<DWORD64>(frames, frames + n)];
+                ++samples_;
+            }
+        }
+    }
+
+    std::vector<Module> modules_;
+#else
+    std::string Name(DWORD64) const { return {}; }
+#endif
+
+    HANDLE thread_ = nullptr;
+    std::thread sampler_;
+    std::atomic<bool> stop_{false};
+    std::map<std::vector<DWORD64>, int> stacks_;
+    int samples_ = 0;
+};
