@@ -6,13 +6,55 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <mutex>
+#include <unordered_map>
 
 namespace {
 
 const wchar_t kWindowClass[] = L"MendrelWindow";
-// Every window of the toolkit carries its object under this property, so that a notification's source
-// window, whatever its class, leads back to its control.
-const wchar_t kObjectProperty[] = L"Mendrel.Object";
+
+// Every window of the toolkit leads back to its object, whatever its class, so that a notification's source
+// window finds its control. The record is kept in this process's memory rather than as a window property:
+// reading a property is a round trip to the window server under Wine, and every notification asks.
+class TWindowObjects {
+public:
+    static TWindowObjects& Instance()
+    {
+        static TWindowObjects objects;
+        return objects;
+    }
+    void Set(HWND window, TWindowBase* object)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        objects_[window] = object;
+    }
+    void Remove(HWND window)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        objects_.erase(window);
+    }
+    // Windows that went with their parent before their object: none may lead to an object that is gone.
+    void RemoveObject(const TWindowBase* object)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (auto it = objects_.begin(); it != objects_.end();)
+            it = it->second == object ? objects_.erase(it) : std::next(it);
+    }
+    TWindowBase* Find(HWND window)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = objects_.find(window);
+        return it == objects_.end() ? nullptr : it->second;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<HWND, TWindowBase*> objects_;
+};
+
+void SetWindowObject(HWND window, TWindowBase* object) { TWindowObjects::Instance().Set(window, object); }
+
+void RemoveWindowObject(HWND window) { TWindowObjects::Instance().Remove(window); }
 
 using TGetDpiForWindow = UINT(WINAPI*)(HWND);
 
@@ -98,12 +140,13 @@ bool MatchesMnemonic(const std::wstring& caption, wchar_t key)
 
 // ---------------------------------------------------------------------------------------------------------
 
-TWindowBase::~TWindowBase() { DestroyHandle(); }
-
-TWindowBase* TWindowBase::FromHandle(HWND window)
+TWindowBase::~TWindowBase()
 {
-    return window ? static_cast<TWindowBase*>(::GetPropW(window, kObjectProperty)) : nullptr;
+    DestroyHandle();
+    TWindowObjects::Instance().RemoveObject(this);
 }
+
+TWindowBase* TWindowBase::FromHandle(HWND window) { return window ? TWindowObjects::Instance().Find(window) : nullptr; }
 
 void TWindowBase::CreateOwnWindow(DWORD style, DWORD exStyle, const std::wstring& text, HWND parent, HMENU menuOrId)
 {
@@ -116,7 +159,7 @@ void TWindowBase::CreateOwnWindow(DWORD style, DWORD exStyle, const std::wstring
     if (!window)
         throw ELastWin32Error();
     handle_ = window;
-    ::SetPropW(window, kObjectProperty, this);
+    SetWindowObject(window, this);
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TWindowBase::StaticWindowProc));
 }
@@ -130,13 +173,13 @@ HWND TWindowBase::CreateSystemWindow(const wchar_t* className, DWORD style, DWOR
         throw ELastWin32Error();
     handle_ = window;
     ownClass_ = false;
-    ::SetPropW(window, kObjectProperty, this);
+    SetWindowObject(window, this);
     return window;
 }
 
-void TWindowBase::AttachPart(HWND part) { ::SetPropW(part, kObjectProperty, this); }
+void TWindowBase::AttachPart(HWND part) { SetWindowObject(part, this); }
 
-void TWindowBase::DetachPart(HWND part) { ::RemovePropW(part, kObjectProperty); }
+void TWindowBase::DetachPart(HWND part) { RemoveWindowObject(part); }
 
 void TWindowBase::DestroyHandle()
 {
@@ -144,7 +187,7 @@ void TWindowBase::DestroyHandle()
     if (!window)
         return;
     if (!ownClass_) {
-        ::RemovePropW(window, kObjectProperty);
+        RemoveWindowObject(window);
         handle_ = nullptr;
     }
     // An own window clears handle_ itself at WM_NCDESTROY.
@@ -176,7 +219,7 @@ LRESULT CALLBACK TWindowBase::StaticWindowProc(HWND window, UINT message, WPARAM
         self->HandleException(std::current_exception());
     }
     if (message == WM_NCDESTROY) {
-        ::RemovePropW(window, kObjectProperty);
+        RemoveWindowObject(window);
         ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         self->handle_ = nullptr;
     }
