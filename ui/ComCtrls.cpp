@@ -232,8 +232,8 @@ void TListItem::SetCaption(const std::wstring& caption)
     TListView::Row* row = owner_->RowOf(id_);
     if (row->caption == caption)
         return;
-    owner_->SetCellText(index, 0, caption);
     row->caption = caption;
+    owner_->InvalidateRow(index);
     owner_->CountCell(*row, 0, &row->caption);
     if (owner_->options_.Sorted)
         owner_->Sort();
@@ -253,17 +253,20 @@ void TListItem::SetSubItems(const std::vector<std::wstring>& subItems)
     CheckRow(index >= 0, __LINE__);
     TListView::Row* row = owner_->RowOf(id_);
     size_t cells = std::max(row->subItems.size(), subItems.size());
+    bool changed = false;
     for (size_t i = 0; i < cells; ++i) {
         bool had = i < row->subItems.size();
         bool has = i < subItems.size();
         if (had && has && row->subItems[i] == subItems[i])
             continue;
-        if (!had && !has)
-            continue;
-        owner_->SetCellText(index, static_cast<int>(i + 1), has ? subItems[i] : std::wstring());
         owner_->CountCell(*row, i + 1, has ? &subItems[i] : nullptr);
+        changed = true;
     }
+    if (!changed)
+        return;
     row->subItems = subItems;
+    owner_->AskForCells(index, *row);
+    owner_->InvalidateRow(index);
     owner_->RowsChanged();
 }
 
@@ -559,7 +562,7 @@ TListItem TListView::Add(const std::wstring& caption, TObject* data)
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_PARAM;
     item.iItem = index;
-    item.pszText = const_cast<wchar_t*>(caption.c_str());
+    item.pszText = LPSTR_TEXTCALLBACKW;
     item.lParam = static_cast<LPARAM>(id);
     // The row is in the mirror first: the control's notifications about the new row come with it inserted.
     Row& row = rows_[id];
@@ -732,6 +735,10 @@ bool TListView::HandleNotify(NMHDR* header, LRESULT& result)
         }
         return true;
     }
+    case LVN_GETDISPINFOW:
+        AnswerCell(*reinterpret_cast<NMLVDISPINFOW*>(header));
+        result = 0;
+        return true;
     case NM_CLICK:
         if (OnClick)
             OnClick();
@@ -785,12 +792,48 @@ void TListView::Renumber(size_t first) const
 
 void TListView::MarkMoved(size_t first) { movedFrom_ = std::min(movedFrom_, first); }
 
-void TListView::SetCellText(int index, int column, const std::wstring& text)
+// The control keeps no texts: it asks for every cell it shows (LVN_GETDISPINFO), so that a row rewritten
+// off screen costs the control nothing. A cell answers so once the control was told, once per row and column.
+void TListView::AskForCells(int index, Row& row)
 {
-    LVITEMW item{};
-    item.iSubItem = column;
-    item.pszText = const_cast<wchar_t*>(text.c_str());
-    Send(LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    size_t cells = std::min(row.subItems.size() + 1, columns_.size());
+    for (; row.askedCells < cells; ++row.askedCells) {
+        LVITEMW item{};
+        item.iSubItem = static_cast<int>(row.askedCells);
+        item.pszText = LPSTR_TEXTCALLBACKW;
+        Send(LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+// Only a row on screen is painted again; while updates are suspended, EndUpdate repaints the whole list.
+void TListView::InvalidateRow(int index)
+{
+    if (updateCount_ > 0 || !Handle())
+        return;
+    RECT row{};
+    row.left = LVIR_BOUNDS;
+    if (!Send(LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&row)))
+        return;
+    RECT client{};
+    RECT visible{};
+    ::GetClientRect(Handle(), &client);
+    if (::IntersectRect(&visible, &row, &client))
+        ::InvalidateRect(Handle(), &row, TRUE);
+}
+
+void TListView::AnswerCell(NMLVDISPINFOW& info)
+{
+    if (!(info.item.mask & LVIF_TEXT) || !info.item.pszText || info.item.cchTextMax <= 0)
+        return;
+    const Row* row = RowOf(static_cast<uint32_t>(info.item.lParam));
+    if (!row)
+        row = RowOf(IdAt(info.item.iItem));
+    const std::wstring* text = nullptr;
+    if (row && info.item.iSubItem == 0)
+        text = &row->caption;
+    else if (row && info.item.iSubItem > 0 && static_cast<size_t>(info.item.iSubItem) <= row->subItems.size())
+        text = &row->subItems[static_cast<size_t>(info.item.iSubItem) - 1];
+    ::lstrcpynW(info.item.pszText, text ? text->c_str() : L"", info.item.cchTextMax);
 }
 
 int TListView::SortedIndexFor(const std::wstring& caption) const

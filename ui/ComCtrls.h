@@ -3,6 +3,8 @@
 
 #include "WinControl.h"
 
+#include <commctrl.h>
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -207,6 +209,8 @@ private:
         std::vector<std::wstring> subItems;
         // The text width of each cell that an autosized column shows (caption first); -1 where none counts.
         std::vector<int> widths;
+        // How many of its cells, caption first, the control asks this list for.
+        size_t askedCells = 1;
         // Its place in order_ when it was last numbered.
         mutable int index = 0;
         int sortKey = 0;
@@ -216,7 +220,9 @@ private:
     uint32_t IdAt(int index) const;
     Row* RowOf(uint32_t id);
     LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const;
-    void SetCellText(int index, int column, const std::wstring& text);
+    void AskForCells(int index, Row& row);
+    void InvalidateRow(int index);
+    void AnswerCell(NMLVDISPINFOW& info);
     // The cell's text is now text (or nothing): its width moves in its column's tally.
     void CountCell(Row& row, size_t column, const std::wstring* text);
     void UncountRow(Row& row);
