@@ -456,16 +456,28 @@ void TfmRemoteClientMain::RebuildStatusList()
     Application().ProcessMessages();
     if (destroying_ || !Handle())
         return;
-    TListUpdate update(lvStatus);
-    ClearStatusRows();
-    for (const auto& settings : ServerSettingsList) {
-        if (settings->Active)
-            ShowServerStatus(lvStatus.Add(kServerType), settings);
+    std::vector<std::pair<std::shared_ptr<TCheckStatus>, TCheckStatusCallback>> checks;
+    {
+        TListUpdate update(lvStatus);
+        ClearStatusRows();
+        deferredChecks_ = &checks;
+        try {
+            for (const auto& settings : ServerSettingsList) {
+                if (settings->Active)
+                    ShowServerStatus(lvStatus.Add(kServerType), settings);
+            }
+            for (const auto& settings : SiteSettingsList) {
+                if (settings->Active)
+                    ShowSiteStatus(lvStatus.Add(kSiteType), settings);
+            }
+        } catch (...) {
+            deferredChecks_ = nullptr;
+            throw;
+        }
+        deferredChecks_ = nullptr;
     }
-    for (const auto& settings : SiteSettingsList) {
-        if (settings->Active)
-            ShowSiteStatus(lvStatus.Add(kSiteType), settings);
-    }
+    for (auto& [status, callback] : checks)
+        StartAsyncCheck(status, std::move(callback));
 }
 
 std::shared_ptr<TCheckStatus> TfmRemoteClientMain::StatusOfRow(const TListItem& row) const
@@ -521,8 +533,7 @@ void TfmRemoteClientMain::ShowServerStatus(TListItem row, const std::shared_ptr<
         Assert(server && (!settings || server->Settings == settings), "The row shows other settings", kUnit, __LINE__);
     }
     WriteStatusRow(row, kServerType, *status);
-    TCheckStatusAsync::Start(*checkTarget_, static_cast<TObject*>(status.get()), status,
-                             [this](TStatusRow done, ICheckStatus* check) { ServerCheckDone(done, check); });
+    StartAsyncCheck(status, [this](TStatusRow done, ICheckStatus* check) { ServerCheckDone(done, check); });
 }
 
 void TfmRemoteClientMain::ShowSiteStatus(TListItem row, const std::shared_ptr<TCheckSiteSettings>& settings)
@@ -541,8 +552,18 @@ void TfmRemoteClientMain::ShowSiteStatus(TListItem row, const std::shared_ptr<TC
         Assert(site && (!settings || site->Settings == settings), "The row shows other settings", kUnit, __LINE__);
     }
     WriteStatusRow(row, kSiteType, *status);
-    TCheckStatusAsync::Start(*checkTarget_, static_cast<TObject*>(status.get()), status,
-                             [this](TStatusRow done, ICheckStatus* check) { SiteCheckDone(done, check); });
+    StartAsyncCheck(status, [this](TStatusRow done, ICheckStatus* check) { SiteCheckDone(done, check); });
+}
+
+// While a rebuild fills the list, its checks wait until every row is there: workers that start meanwhile
+// would only take the processor from the filling.
+void TfmRemoteClientMain::StartAsyncCheck(const std::shared_ptr<TCheckStatus>& status, TCheckStatusCallback callback)
+{
+    if (deferredChecks_) {
+        deferredChecks_->emplace_back(status, std::move(callback));
+        return;
+    }
+    TCheckStatusAsync::Start(*checkTarget_, static_cast<TObject*>(status.get()), status, std::move(callback));
 }
 
 void TfmRemoteClientMain::StartCheck(TListItem row)

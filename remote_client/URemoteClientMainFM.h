@@ -161,6 +161,7 @@ private:
     void RefreshTrayText();
     void CheckDone(TStatusRow row, const wchar_t* type);
     bool CheckRunningOn(const TListItem& row) const;
+    void StartAsyncCheck(const std::shared_ptr<TCheckStatus>& status, TCheckStatusCallback callback);
 
     std::wstring settingsFileName_;
     // Revoked first when the window goes: a check that calls back later finds nobody.
@@ -181,6 +182,8 @@ private:
     UniqueIcon trayPicture_;
     HWND hideToTrayTip_ = nullptr;
     bool destroying_ = false;
+    // Where a rebuild in progress collects the checks it starts once the list is filled.
+    std::vector<std::pair<std::shared_ptr<TCheckStatus>, TCheckStatusCallback>>* deferredChecks_ = nullptr;
 };
 
 // The program from the application's set-up to the end of its message loop. A failure while the window is

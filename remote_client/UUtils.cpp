@@ -649,26 +649,25 @@ private:
     static DWORD WINAPI WorkerProc(void*)
     {
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-        HRESULT ole = OleInitialize(nullptr);
+        // A check uses COM only for MSXML's DOM, which lives in any apartment: the multithreaded one needs no
+        // hidden window per worker, which every one of hundreds of workers would otherwise make and destroy.
+        HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         UniqueHandle delivered(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         TCheckPool& pool = Instance();
         for (TCheckJob* job = pool.Next(true); job; job = pool.Next(false))
             RunJob(job, delivered.get());
         delivered.reset();
-        if (SUCCEEDED(ole))
-            OleUninitialize();
+        if (SUCCEEDED(com))
+            CoUninitialize();
         return 0;
     }
 
     // An exception from the check ends it without the callback: the row keeps its values and, since the next
     // check time did not move, the item is due again at the next pass.
-    // A status that only this job still holds was dropped by its owner (a rebuild, say) while it waited: its
-    // outcome would show nowhere, so it is not checked, and its callback finds no row as usual.
     static void RunJob(TCheckJob* job, HANDLE delivered)
     {
         try {
-            if (job->Status.use_count() > 1)
-                job->Status->CheckStatus()->RunCheck();
+            job->Status->CheckStatus()->RunCheck();
         } catch (...) {
             job->CallBack = false;
         }
