@@ -13,6 +13,7 @@
 #include "Startup.h"
 #include "Strings.h"
 #include "URemoteClientMainFM.h"
+#include "USettingsIO.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -304,6 +305,7 @@ int Fill(int servers, int sites, const char* profile)
     TBenchFolder folder;
     WriteFileText(folder.File(), SettingsXml(servers, sites, false, {}));
     TApplication app;
+    size_t residentBefore = ResidentBytes();
     auto sampler = StartProfile(profile);
     LARGE_INTEGER start = Stamp();
     auto window =
@@ -311,8 +313,33 @@ int Fill(int servers, int sites, const char* profile)
     app.ProcessMessages();
     double elapsed = Seconds(start, Stamp());
     EndProfile(sampler, profile, "fill");
-    std::printf("fill: %d servers + %d sites inactive: window made and answering after %.2f s (%d + %d rows)\n",
-                servers, sites, elapsed, window->lvServers.Count(), window->lvSites.Count());
+    std::printf("fill: %d servers + %d sites inactive: window made and answering after %.2f s (%d + %d rows); "
+                "resident %.0f MB before, %.0f MB after\n",
+                servers, sites, elapsed, window->lvServers.Count(), window->lvSites.Count(), Mb(residentBefore),
+                Mb(ResidentBytes()));
+    return 0;
+}
+
+// Where the memory of a large settings file goes: the store, the settings objects, the lists.
+int Memory(int servers, int sites)
+{
+    TBenchFolder folder;
+    WriteFileText(folder.File(), SettingsXml(servers, sites, false, {}));
+    std::printf("memory: resident %.0f MB at the start\n", Mb(ResidentBytes()));
+    auto store = OpenSettingsStore(folder.File());
+    std::printf("memory: resident %.0f MB with the store open\n", Mb(ResidentBytes()));
+    auto serverList = LoadServerSettings(store);
+    auto siteList = LoadSiteSettings(store);
+    std::printf("memory: resident %.0f MB with the settings objects\n", Mb(ResidentBytes()));
+    TApplication app;
+    TForm form(app);
+    TListView list(form, {true, true, true, true, true});
+    list.SetColumns({{L"Host:port", 220}, {L"Check interval, minutes", 150}, {L"Login", 130}, {L"Password", 130}});
+    list.BeginUpdate();
+    for (const auto& s : serverList)
+        list.Add(s->URL, s.get()).SetSubItems({std::to_wstring(s->CheckIntevalMinutes), s->Username, s->Password});
+    list.EndUpdate();
+    std::printf("memory: resident %.0f MB with a list of the servers\n", Mb(ResidentBytes()));
     return 0;
 }
 
@@ -332,6 +359,7 @@ int Wave(int servers, int sites, const std::string& base, const char* profile)
     auto window = std::make_unique<TfmRemoteClientMain>(app, std::vector<std::string>{"MendrelRemoteClient.exe"},
                                                         folder.File(), environment);
     double built = Seconds(start, Stamp());
+    size_t residentBuilt = ResidentBytes();
     EndProfile(sampler, profile, "start");
     TLoopProbe probe(window->Handle());
     sampler = StartProfile(profile);
@@ -340,8 +368,9 @@ int Wave(int servers, int sites, const std::string& base, const char* profile)
     double waveWorst = probe.TakeWorstMs();
     EndProfile(sampler, profile, "wave");
     bool complete = AllCalledBack(*window, since);
-    std::printf("wave: %d active items: window made in %.2f s, every row called back after %.2f s%s\n", items, built,
-                firstWave, complete ? "" : " (gave up)");
+    std::printf("wave: %d active items: window made in %.2f s (resident %.0f MB), every row called back after %.2f "
+                "s%s\n",
+                items, built, Mb(residentBuilt), firstWave, complete ? "" : " (gave up)");
     std::printf("wave: longest wait of the message loop during the wave %.1f ms\n", waveWorst);
 
     // Idle: the window only ticks. The probe rests so that its own work is not counted.
@@ -416,6 +445,8 @@ int main(int argc, char** argv)
         result = Launch(Utf8ToWide(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     else if (mode == "wave" && argc >= 5)
         result = Wave(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], argc > 5 ? argv[5] : nullptr);
+    else if (mode == "memory")
+        result = Memory(std::atoi(argv[2]), std::atoi(argv[3]));
     else if (mode == "fill")
         result = Fill(std::atoi(argv[2]), std::atoi(argv[3]), argc > 4 ? argv[4] : nullptr);
     std::fflush(stdout);
