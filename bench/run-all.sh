@@ -33,6 +33,7 @@ run() {
 
 run store bench/run-store.sh
 run checks bench/run-checks.sh "$@"
+run window bench/run-window.sh
 
 cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 machine="$(nproc) cores, $(free -g | awk '/Mem:/ {print $2}') GiB, $cpu; load $(cut -d' ' -f1-3 /proc/loadavg);"

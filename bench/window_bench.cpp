@@ -206,7 +206,7 @@ public:
         thread_ = std::thread([this] {
             while (!stop_) {
                 if (paused_) {
-                    Sleep(20);
+                    WaitForSingleObject(resume_, INFINITE);
                     continue;
                 }
                 LARGE_INTEGER sent = Stamp();
@@ -224,17 +224,28 @@ public:
     ~TLoopProbe()
     {
         stop_ = true;
+        SetEvent(resume_);
         thread_.join();
+        CloseHandle(resume_);
     }
     double TakeWorstMs() { return worst_.exchange(0); }
     LONGLONG LastAnswer() const { return answered_.load(); }
-    void Pause(bool paused) { paused_ = paused; }
+    // A paused probe sleeps without waking, so that the idle figure counts the window alone.
+    void Pause(bool paused)
+    {
+        paused_ = paused;
+        if (paused)
+            ResetEvent(resume_);
+        else
+            SetEvent(resume_);
+    }
 
 private:
     HWND window_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> paused_{false};
+    HANDLE resume_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     std::atomic<double> worst_{0};
     std::atomic<LONGLONG> answered_{0};
 };
