@@ -140,17 +140,18 @@ std::vector<HWND> TopWindows(DWORD processId)
     struct Search {
         DWORD pid;
         std::vector<HWND> found;
-    } search{processId, {}};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND w, LPARAM p)
+        {
             auto* s = reinterpret_cast<Search*>(p);
             DWORD pid = 0;
             GetWindowThreadProcessId(w, &pid);
             if (pid == s->pid)
                 s->found.push_back(w);
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{processId, {}};
+    EnumWindows(Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -177,18 +178,18 @@ HWND FindChild(HWND parent, const std::wstring& caption, const wchar_t* classNam
         const std::wstring& caption;
         const wchar_t* className;
         HWND found;
-    } search{caption, className, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND w, LPARAM p)
+        {
             auto* s = reinterpret_cast<Search*>(p);
             if (Text(w) == s->caption && (!s->className || _wcsicmp(ClassOf(w).c_str(), s->className) == 0)) {
                 s->found = w;
                 return FALSE;
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{caption, className, nullptr};
+    EnumChildWindows(parent, Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -198,18 +199,18 @@ HWND FindChildOfClass(HWND parent, const wchar_t* className, int index)
         const wchar_t* className;
         int index;
         HWND found;
-    } search{className, index, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND w, LPARAM p)
+        {
             auto* s = reinterpret_cast<Search*>(p);
             if (_wcsicmp(ClassOf(w).c_str(), s->className) == 0 && s->index-- == 0) {
                 s->found = w;
                 return FALSE;
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{className, index, nullptr};
+    EnumChildWindows(parent, Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -219,10 +220,9 @@ HWND FindVisibleChild(HWND parent, const std::wstring& caption, const wchar_t* c
         const std::wstring& caption;
         const wchar_t* className;
         HWND found;
-    } search{caption, className, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND w, LPARAM p)
+        {
             auto* s = reinterpret_cast<Search*>(p);
             if (IsWindowVisible(w) && Text(w) == s->caption &&
                 (!s->className || _wcsicmp(ClassOf(w).c_str(), s->className) == 0)) {
@@ -230,8 +230,9 @@ HWND FindVisibleChild(HWND parent, const std::wstring& caption, const wchar_t* c
                 return FALSE;
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{caption, className, nullptr};
+    EnumChildWindows(parent, Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
