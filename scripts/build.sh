@@ -18,8 +18,8 @@ build_one() {
 }
 
 # One setup exe for the programs of an architecture, once both exist: build/i686/MendrelSetup.exe is the
-# deliverable; build/x86_64/MendrelSetup.exe, a 64-bit setup of the x86_64 programs, is for the installer test
-# (the 32-bit setup cannot run under wine64).
+# deliverable; build/x86_64/MendrelSetup.exe, a 64-bit setup of the x86_64 programs, is what the x86_64 run of
+# the installer test installs.
 build_installer() {
   local arch=$1
   local dir="$root/build/$arch"
