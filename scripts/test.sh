@@ -24,7 +24,7 @@ run_suite() {
   local arch=$1 status=0 start
   start=$(date +%s)
   echo
-  echo "==== $arch build: $(grep -m1 '^CMAKE_CROSSCOMPILING_EMULATOR' "build/$arch/CMakeCache.txt" | cut -d= -f2) ===="
+  echo "==== $arch build, under $(wine_loader "$arch") ===="
   mkdir -p "build/$arch/artifacts"
   export MENDREL_ARTIFACTS="$root/build/$arch/artifacts"
   pushd "build/$arch" >/dev/null
