@@ -402,7 +402,7 @@ std::string TRetrieval::ReadBody(HINTERNET request)
     size_t limit = leaseNeeded ? kFreeBodyBytes : options_.MaxBodyBytes;
     try {
         std::vector<char> buffer(kReadChunk);
-        while (!Aborted()) {
+        while (!Aborted() && (body.size() < limit || leaseNeeded)) {
             if (Remaining() == 0 || !SetReceiveTimeout(request))
                 break;
             // Asking what has arrived first makes each step wait for one packet at most; a read of a whole chunk
@@ -410,9 +410,8 @@ std::string TRetrieval::ReadBody(HINTERNET request)
             DWORD available = 0;
             if (!WinHttpQueryDataAvailable(request, &available) || available == 0)
                 break;
+            // Only a body that goes on past its free part is leased.
             if (body.size() >= limit) {
-                if (!leaseNeeded)
-                    break;
                 leaseNeeded = false;
                 if (!lease)
                     lease = &ownLease.emplace(TMemoryBudget::Checks());
