@@ -6,6 +6,7 @@
 #include <oleauto.h>
 
 #include <cwctype>
+#include <new>
 
 using Microsoft::WRL::ComPtr;
 
@@ -72,6 +73,37 @@ std::optional<std::wstring> NodeText(IXMLDOMDocument2* document, const wchar_t* 
     return text.str();
 }
 
+// The wide text goes as soon as the parser has its own copy, so that a large body has two copies at once, not
+// three.
+TServerReport JudgeReportText(IXMLDOMDocument2* document, const std::string& body)
+{
+    TServerReport report;
+    std::wstring text = AnsiToWide(body);
+    if (HasDocumentType(text))
+        return report;
+    TBstr xml(text);
+    std::wstring().swap(text);
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    HRESULT hr = document->loadXML(xml.get(), &loaded);
+    if (FAILED(hr)) {
+        try {
+            OleCheck(hr);
+        } catch (const EOleError& e) {
+            report.Outcome = TServerReport::TOutcome::ParserError;
+            report.ErrorText = e.WideMessage();
+        }
+        return report;
+    }
+    std::optional<std::wstring> currentTime = NodeText(document, L"/Report/CurrentTime");
+    if (!currentTime)
+        return report;
+    report.Outcome = TServerReport::TOutcome::Report;
+    report.CurrentTime = *currentTime;
+    report.TotalFree = NodeText(document, L"/Report/Memory/TotalFree").value_or(L"Unknown");
+    report.PhysicalFree = NodeText(document, L"/Report/Memory/PhysicalFree").value_or(L"Unknown");
+    return report;
+}
+
 } // namespace
 
 ComPtr<IXMLDOMDocument2> NewReportDocument()
@@ -97,32 +129,18 @@ ComPtr<IXMLDOMDocument2> NewReportDocument()
     return document;
 }
 
+// A body too large to copy or parse for want of memory is a bad response: the check still ends with an outcome.
 TServerReport JudgeServerReport(IXMLDOMDocument2* document, const std::string& body)
 {
-    TServerReport report;
-    std::wstring text = AnsiToWide(body);
-    if (HasDocumentType(text))
-        return report;
-    TBstr xml(text);
-    VARIANT_BOOL loaded = VARIANT_FALSE;
-    HRESULT hr = document->loadXML(xml.get(), &loaded);
-    if (FAILED(hr)) {
-        try {
-            OleCheck(hr);
-        } catch (const EOleError& e) {
-            report.Outcome = TServerReport::TOutcome::ParserError;
-            report.ErrorText = e.WideMessage();
-        }
-        return report;
+    try {
+        return JudgeReportText(document, body);
+    } catch (const std::bad_alloc&) {
+        return TServerReport{};
+    } catch (const EOleError& e) {
+        if (e.ErrorCode != E_OUTOFMEMORY)
+            throw;
+        return TServerReport{};
     }
-    std::optional<std::wstring> currentTime = NodeText(document, L"/Report/CurrentTime");
-    if (!currentTime)
-        return report;
-    report.Outcome = TServerReport::TOutcome::Report;
-    report.CurrentTime = *currentTime;
-    report.TotalFree = NodeText(document, L"/Report/Memory/TotalFree").value_or(L"Unknown");
-    report.PhysicalFree = NodeText(document, L"/Report/Memory/PhysicalFree").value_or(L"Unknown");
-    return report;
 }
 
 TServerReport JudgeServerReport(const std::string& body)
@@ -178,12 +196,16 @@ TCredentials TCheckServerStatus::CheckCredentials()
     return credentials;
 }
 
-// A parser error leaves the check times alone, so the server is due again at the next pass.
+// A parser error leaves the check times alone, so the server is due again at the next pass. The report is judged
+// under the lease of its body, which covers the copies the parser makes.
 void TCheckServerStatus::RunCheck()
 {
     TCheckRequest request = TakeRequest();
+    TMemoryLease lease(TMemoryBudget::Checks());
+    TRetrieveOptions options = Retrieval;
+    options.Lease = &lease;
     std::optional<std::string> body =
-        RetrieveURL(ServerRequestURL(request.URL, L"Report"), static_cast<IBindStatusCallback*>(this), Retrieval);
+        RetrieveURL(ServerRequestURL(request.URL, L"Report"), static_cast<IBindStatusCallback*>(this), options);
     if (!body) {
         StatusText = L"Failed to connect";
         StatusOk = false;

@@ -3,6 +3,8 @@
 #include "Exceptions.h"
 #include "Strings.h"
 
+#include <new>
+
 bool PageContainsCode(const std::string& page, const std::wstring& code)
 {
     return !code.empty() && AnsiToWide(page).find(code) != std::wstring::npos;
@@ -30,17 +32,30 @@ TCheckRequest TCheckSiteStatus::ReadRequest() const
 // Sites get no credentials: the page is judged as the server answers without them.
 TCredentials TCheckSiteStatus::CheckCredentials() { return TCredentials{}; }
 
+// The page is judged under the lease of its body, which covers its wide copy too. A page too large to search
+// for want of memory is a page without the code. Only the page's head is kept, so that what the status objects
+// hold between checks stays small however many sites send huge pages.
 void TCheckSiteStatus::RunCheck()
 {
     TCheckRequest request = TakeRequest();
-    std::optional<std::string> body = RetrieveURL(request.URL, static_cast<IBindStatusCallback*>(this), Retrieval);
+    TMemoryLease lease(TMemoryBudget::Checks());
+    TRetrieveOptions options = Retrieval;
+    options.Lease = &lease;
+    std::optional<std::string> body = RetrieveURL(request.URL, static_cast<IBindStatusCallback*>(this), options);
     if (!body) {
         StatusText = L"Failed to connect";
         StatusOk = false;
     } else {
-        PageText = std::move(*body);
-        StatusOk = PageContainsCode(PageText, request.CodeToCheck);
+        try {
+            StatusOk = PageContainsCode(*body, request.CodeToCheck);
+        } catch (const std::bad_alloc&) {
+            StatusOk = false;
+        }
         StatusText = StatusOk ? L"Code found" : L"Code not found";
+        if (body->size() > kKeptPageBytes)
+            body->resize(kKeptPageBytes);
+        body->shrink_to_fit();
+        PageText = std::move(*body);
     }
     FinishCheck(request.CheckIntevalMinutes);
 }

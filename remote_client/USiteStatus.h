@@ -10,6 +10,8 @@
 // Whether the page (8-bit, read in the ANSI code page) holds code exactly; an empty code is never found.
 bool PageContainsCode(const std::string& page, const std::wstring& code);
 
+constexpr size_t kKeptPageBytes = 64u * 1024u;
+
 class TCheckSiteStatus : public TCheckStatusOf<ICheckStatus> {
 public:
     explicit TCheckSiteStatus(std::shared_ptr<TCheckSiteSettings> settings, TClock clock = {});
@@ -21,7 +23,7 @@ public:
 
     // Shared with the runner, which keeps it alive while a check runs.
     std::shared_ptr<TCheckSiteSettings> Settings;
-    // The body of the last fetch that could be opened.
+    // The body of the last fetch that could be opened, its first kKeptPageBytes.
     std::string PageText;
 
 protected:

@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 #include <thread>
 #include <unordered_set>
@@ -383,7 +385,9 @@ std::optional<std::string> TRetrieval::Run()
     return body;
 }
 
-// A read that fails, the deadline and the size limit all end the body; what was read so far is the body.
+// A read that fails, the deadline, the size limit and memory that cannot be had all end the body; what was
+// read so far is the body. The first kFreeBodyBytes are read freely; a body that goes on is leased at its size
+// limit first (see kLeasedCopiesPerBody), waiting for the lease no longer than the deadline.
 std::string TRetrieval::ReadBody(HINTERNET request)
 {
     DWORD length = 0, size = sizeof(length);
@@ -392,22 +396,45 @@ std::string TRetrieval::ReadBody(HINTERNET request)
         length = 0;
     Progress(BINDSTATUS_BEGINDOWNLOADDATA, url_, 0, length);
     std::string body;
-    std::vector<char> buffer(kReadChunk);
-    while (body.size() < options_.MaxBodyBytes && !Aborted()) {
-        if (Remaining() == 0 || !SetReceiveTimeout(request))
-            break;
-        // Asking what has arrived first makes each step wait for one packet at most; a read of a whole chunk
-        // would wait for the chunk to fill, however long the server takes.
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available) || available == 0)
-            break;
-        DWORD want =
-            static_cast<DWORD>(std::min<size_t>({kReadChunk, options_.MaxBodyBytes - body.size(), size_t(available)}));
-        DWORD read = 0;
-        if (!WinHttpReadData(request, buffer.data(), want, &read) || read == 0)
-            break;
-        body.append(buffer.data(), read);
-        Progress(BINDSTATUS_DOWNLOADINGDATA, url_, static_cast<ULONG>(body.size()), length);
+    std::optional<TMemoryLease> ownLease;
+    TMemoryLease* lease = options_.Lease;
+    bool leaseNeeded = options_.MaxBodyBytes > kFreeBodyBytes;
+    size_t limit = leaseNeeded ? kFreeBodyBytes : options_.MaxBodyBytes;
+    try {
+        std::vector<char> buffer(kReadChunk);
+        while (!Aborted() && (body.size() < limit || leaseNeeded)) {
+            if (Remaining() == 0 || !SetReceiveTimeout(request))
+                break;
+            // Asking what has arrived first makes each step wait for one packet at most; a read of a whole chunk
+            // would wait for the chunk to fill, however long the server takes.
+            DWORD available = 0;
+            if (!WinHttpQueryDataAvailable(request, &available) || available == 0)
+                break;
+            // Only a body that goes on past its free part is leased.
+            if (body.size() >= limit) {
+                leaseNeeded = false;
+                if (!lease)
+                    lease = &ownLease.emplace(TMemoryBudget::Checks());
+                size_t leased = options_.MaxBodyBytes <= SIZE_MAX / kLeasedCopiesPerBody
+                                    ? options_.MaxBodyBytes * kLeasedCopiesPerBody
+                                    : SIZE_MAX;
+                if (!lease->HoldAtLeast(leased, deadline_))
+                    break;
+                limit = options_.MaxBodyBytes;
+                // Room for the whole body at once (as announced, when that is less): growing by doubling would
+                // hold the old and the new buffer.
+                body.reserve(length > body.size() && length < limit ? size_t(length) : limit);
+                continue;
+            }
+            DWORD want = static_cast<DWORD>(std::min<size_t>({kReadChunk, limit - body.size(), size_t(available)}));
+            DWORD read = 0;
+            if (!WinHttpReadData(request, buffer.data(), want, &read) || read == 0)
+                break;
+            body.append(buffer.data(), read);
+            Progress(BINDSTATUS_DOWNLOADINGDATA, url_, static_cast<ULONG>(body.size()), length);
+        }
+    } catch (const std::bad_alloc&) {
+        // A failed append leaves the body as it was.
     }
     return body;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "InterfaceObjects.h"
+#include "UMemoryBudget.h"
 #include "Uuid.h"
 
 #include <windows.h>
@@ -53,6 +54,10 @@ struct TRetrieveOptions {
     // The whole request, from the first byte sent to the last byte read.
     DWORD DeadlineMs = kDefaultRetrieveDeadlineMs;
     size_t MaxBodyBytes = kMaxBodyBytes;
+    // The lease under which a body beyond kFreeBodyBytes is held, kept by the caller while it judges the body;
+    // without one the retrieval takes its own from the checks' budget, until it returns. A body that cannot get
+    // its lease before the deadline ends where it is, as at the deadline.
+    TMemoryLease* Lease = nullptr;
 };
 
 // One GET of url, driving callback (which may be null) as the platform's URL service would. Empty when the

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds both architectures, then runs every test of the
-# x86_64 build under wine64 on a private prefix and an Xvfb display. Stops all it started, also on failure.
-# Extra arguments go to ctest (for example -R Store).
+# x86_64 build under wine64 and every test of the i686 build under the 32-bit loader, one after the other, on
+# one private 64-bit prefix (WoW64 runs the 32-bit programs in it) with one persistent wineserver and an Xvfb
+# display. Stops all it started, also on failure; fails when either run fails.
+# Extra arguments go to ctest (for example -R Store). MENDREL_TEST_ARCHS="i686" runs one build only.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
+archs=${MENDREL_TEST_ARCHS:-x86_64 i686}
 
 scripts/install-deps.sh
 scripts/check-format.sh
@@ -15,13 +18,27 @@ scripts/build.sh all
 trap 'wine_dpi_restore; wine_session_stop' EXIT
 wine_session_start --xvfb
 
-mkdir -p build/x86_64/artifacts
-export MENDREL_ARTIFACTS="$root/build/x86_64/artifacts"
-cd build/x86_64
-status=0
-ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE dpi "$@" || status=$?
+# One build's whole suite in its own folder: ctest runs its programs through the build's own loader (the
+# toolchain's CMAKE_CROSSCOMPILING_EMULATOR), and the e2e scenarios start the exes of that folder.
+run_suite() {
+  local arch=$1 status=0 start
+  start=$(date +%s)
+  echo
+  echo "==== $arch build, under $(wine_loader "$arch") ===="
+  mkdir -p "build/$arch/artifacts"
+  export MENDREL_ARTIFACTS="$root/build/$arch/artifacts"
+  pushd "build/$arch" >/dev/null
+  ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE dpi "${@:2}" || status=$?
+  # The layout tests (label dpi) after the others, since the DPI is a setting of the whole prefix: once at 96
+  # and once at 144 DPI, each on its own; the prefix gets its own setting back also when they fail.
+  wine_dpi_run_layout_tests "${@:2}" || status=$?
+  popd >/dev/null
+  echo "==== $arch build: $([ "$status" -eq 0 ] && echo passed || echo FAILED) in $(($(date +%s) - start)) s ===="
+  return "$status"
+}
 
-# The layout tests (label dpi) after the others, since the DPI is a setting of the whole prefix: once at 96 and
-# once at 144 DPI, each on its own; the prefix gets its own setting back also when they fail.
-wine_dpi_run_layout_tests "$@" || status=$?
+status=0
+for arch in $archs; do
+  run_suite "$arch" "$@" || status=1
+done
 exit "$status"

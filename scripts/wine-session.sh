@@ -3,6 +3,7 @@
 # wine_session_start [--xvfb] sets DISPLAY, WINEPREFIX and friends; wine_session_stop ends what it started.
 
 WINE64=/usr/lib/wine/wine64
+WINE32=/usr/lib/wine/wine
 WINESERVER=/usr/lib/wine/wineserver
 _session_xvfb_pid=""
 
@@ -49,6 +50,14 @@ wine_session_start() {
   # Without a window manager on the display, Wine waits up to two seconds for one whenever a managed
   # window hides; unmanaged windows hide at once. This also warms the server and the prefix.
   "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+}
+
+# The loader of a build: wine64 for x86_64, the 32-bit loader for i686 (both run in the session's prefix).
+wine_loader() {
+  case "$1" in
+    i686) echo "$WINE32" ;;
+    *) echo "$WINE64" ;;
+  esac
 }
 
 wine_session_stop() {

@@ -54,17 +54,16 @@ protected:
         EXPECT_EQ(gui::IsEnabled(form->bbReleaseProcessor.Handle()), expected.releaseProcessor) << what;
     }
 
+    static BOOL CALLBACK AddWindow(HWND child, LPARAM list)
+    {
+        reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+        return TRUE;
+    }
     // Every window of the main window, and whether the skin reaches each.
     std::vector<HWND> AllWindows() const
     {
         std::vector<HWND> windows{form->Handle()};
-        ::EnumChildWindows(
-            form->Handle(),
-            [](HWND child, LPARAM list) -> BOOL {
-                reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&windows));
+        ::EnumChildWindows(form->Handle(), AddWindow, reinterpret_cast<LPARAM>(&windows));
         return windows;
     }
     void ExpectSkin(const char* what, bool on)

@@ -134,6 +134,8 @@ bool Prompt(FakeSystem& system)
     return PromptAdministratorCredentials(nullptr, "HOST", "caption", "message", system);
 }
 
+BOOL WINAPI NotAnAdministrator() { return FALSE; }
+
 } // namespace
 
 TEST(AdministratorCheck, AdministratorIsNeverPrompted)
@@ -158,7 +160,7 @@ TEST(AdministratorCheck, EmptyEntryCountsAsAdministrator)
     table.IsUserAnAdmin = nullptr;
     SetEntryPoints(table);
     EXPECT_TRUE(IsAdministrator());
-    table.IsUserAnAdmin = []() -> BOOL { return FALSE; };
+    table.IsUserAnAdmin = NotAnAdministrator;
     SetEntryPoints(table);
     EXPECT_FALSE(IsAdministrator());
     SetEntryPoints(saved);

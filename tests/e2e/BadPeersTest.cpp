@@ -131,7 +131,7 @@ TEST(BadPeers, ReportsThatMisbehaveAreJudgedAndTheClientStaysWell)
     EXPECT_LT(g_hugeBytesSent.load(), size_t(40) << 20);
     const SIZE_T peak = WorkingSet(client.Handle());
     std::printf("100 MiB peer: %zu MiB sent before the client let go; client peak working set %zu MiB\n",
-                g_hugeBytesSent.load() >> 20, peak >> 20);
+                g_hugeBytesSent.load() >> 20, static_cast<size_t>(peak >> 20));
     EXPECT_LT(peak, SIZE_T(400) << 20);
     SaveScreenshot(std::wstring(_wgetenv(L"MENDREL_ARTIFACTS") ? _wgetenv(L"MENDREL_ARTIFACTS") : L".") +
                    L"\\e2e-bad-peers.png");

@@ -140,17 +140,18 @@ std::vector<HWND> TopWindows(DWORD processId)
     struct Search {
         DWORD pid;
         std::vector<HWND> found;
-    } search{processId, {}};
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND w, LPARAM p)
+        {
             auto* s = reinterpret_cast<Search*>(p);
             DWORD pid = 0;
             GetWindowThreadProcessId(w, &pid);
             if (pid == s->pid)
                 s->found.push_back(w);
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{processId, {}};
+    EnumWindows(Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -177,18 +178,18 @@ HWND FindChild(HWND parent, const std::wstring& caption, const wchar_t* classNam
         const std::wstring& caption;
         const wchar_t* className;
         HWND found;
-    } search{caption, className, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND w, LPARAM p)
+        {
             auto* s = reinterpret_cast<Search*>(p);
             if (Text(w) == s->caption && (!s->className || _wcsicmp(ClassOf(w).c_str(), s->className) == 0)) {
                 s->found = w;
                 return FALSE;
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{caption, className, nullptr};
+    EnumChildWindows(parent, Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -198,18 +199,18 @@ HWND FindChildOfClass(HWND parent, const wchar_t* className, int index)
         const wchar_t* className;
         int index;
         HWND found;
-    } search{className, index, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND w, LPARAM p)
+        {
             auto* s = reinterpret_cast<Search*>(p);
             if (_wcsicmp(ClassOf(w).c_str(), s->className) == 0 && s->index-- == 0) {
                 s->found = w;
                 return FALSE;
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{className, index, nullptr};
+    EnumChildWindows(parent, Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -219,10 +220,9 @@ HWND FindVisibleChild(HWND parent, const std::wstring& caption, const wchar_t* c
         const std::wstring& caption;
         const wchar_t* className;
         HWND found;
-    } search{caption, className, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND w, LPARAM p) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND w, LPARAM p)
+        {
             auto* s = reinterpret_cast<Search*>(p);
             if (IsWindowVisible(w) && Text(w) == s->caption &&
                 (!s->className || _wcsicmp(ClassOf(w).c_str(), s->className) == 0)) {
@@ -230,8 +230,9 @@ HWND FindVisibleChild(HWND parent, const std::wstring& caption, const wchar_t* c
                 return FALSE;
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{caption, className, nullptr};
+    EnumChildWindows(parent, Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -345,34 +346,77 @@ RECT ListRowScreenRect(HWND listView, int index)
     return r;
 }
 
-std::vector<ToolTipTool> ToolTipTools(HWND tooltip)
+namespace {
+
+// TTTOOLINFOW as a 64-bit process lays it out: a 32-bit driver reads the tooltips of the shell's notification
+// area, which a 64-bit explorer keeps (WoW64), in that layout.
+struct ToolInfo64 {
+    UINT cbSize;
+    UINT uFlags;
+    UINT64 hwnd;
+    UINT64 uId;
+    RECT rect;
+    UINT64 hinst;
+    UINT64 lpszText;
+    UINT64 lParam;
+    UINT64 lpReserved;
+};
+static_assert(sizeof(ToolInfo64) == 72, "the 64-bit TTTOOLINFOW is 72 bytes");
+
+UINT64 AsNumber(const void* p) { return reinterpret_cast<ULONG_PTR>(p); }
+UINT64 AsNumber(UINT64 n) { return n; }
+void SetText(TTTOOLINFOW& info, wchar_t* text) { info.lpszText = text; }
+void SetText(ToolInfo64& info, wchar_t* text) { info.lpszText = AsNumber(text); }
+
+// Whether the window belongs to a 64-bit process while this one is 32-bit.
+bool WiderProcess(HWND window)
+{
+    if (sizeof(void*) == 8)
+        return false;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    BOOL mine = FALSE, theirs = FALSE;
+    return process && IsWow64Process(GetCurrentProcess(), &mine) && mine && IsWow64Process(process.get(), &theirs) &&
+           !theirs;
+}
+
+template <class TInfo>
+std::vector<ToolTipTool> ToolTipToolsAs(HWND tooltip)
 {
     constexpr size_t kTextChars = 1024;
-    RemoteBuffer remote(tooltip, sizeof(TTTOOLINFOW) + kTextChars * sizeof(wchar_t));
-    auto* textAddress = reinterpret_cast<wchar_t*>(remote.Address() + sizeof(TTTOOLINFOW));
+    RemoteBuffer remote(tooltip, sizeof(TInfo) + kTextChars * sizeof(wchar_t));
+    auto* textAddress = reinterpret_cast<wchar_t*>(remote.Address() + sizeof(TInfo));
     std::vector<ToolTipTool> tools;
     int count = static_cast<int>(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        TTTOOLINFOW info = {};
+        TInfo info = {};
         info.cbSize = sizeof info;
-        info.lpszText = textAddress;
+        SetText(info, textAddress);
         remote.Write(0, &info, sizeof info);
         std::wstring text(kTextChars, L'\0');
-        remote.Write(sizeof(TTTOOLINFOW), text.data(), sizeof(wchar_t));
+        remote.Write(sizeof(TInfo), text.data(), sizeof(wchar_t));
         if (!SendMessageW(tooltip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote.Address())))
             continue;
         remote.Read(0, &info, sizeof info);
         ToolTipTool tool;
-        tool.window = info.hwnd;
-        tool.id = info.uId;
+        tool.window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(AsNumber(info.hwnd)));
+        tool.id = static_cast<UINT_PTR>(info.uId);
         // The control copies a text of its own into the buffer; a callback or resource text is not read.
-        if (info.lpszText == textAddress) {
-            remote.Read(sizeof(TTTOOLINFOW), text.data(), (kTextChars - 1) * sizeof(wchar_t));
+        if (AsNumber(info.lpszText) == AsNumber(textAddress)) {
+            remote.Read(sizeof(TInfo), text.data(), (kTextChars - 1) * sizeof(wchar_t));
             tool.text = text.c_str();
         }
         tools.push_back(tool);
     }
     return tools;
+}
+
+} // namespace
+
+std::vector<ToolTipTool> ToolTipTools(HWND tooltip)
+{
+    return WiderProcess(tooltip) ? ToolTipToolsAs<ToolInfo64>(tooltip) : ToolTipToolsAs<TTTOOLINFOW>(tooltip);
 }
 
 void SelectTab(HWND tabControl, int index)

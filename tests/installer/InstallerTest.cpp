@@ -92,7 +92,7 @@ protected:
     void SetUp() override
     {
         setup = BuildDir() + L"\\MendrelSetup.exe";
-        ASSERT_TRUE(Exists(setup)) << Narrow(setup) << " is missing: scripts/build.sh x86_64 makes it";
+        ASSERT_TRUE(Exists(setup)) << Narrow(setup) << " is missing: scripts/build.sh makes it";
         programsDir = KnownFolder(FOLDERID_LocalAppData) + L"\\Programs";
         madeProgramsDir = !Exists(programsDir);
         userDir = programsDir + L"\\Dravex Mendrel";

@@ -25,20 +25,20 @@ constexpr int kPicturePanel = 2 * 20 + 54;
 constexpr int kRightPanel = 38;
 constexpr int kMinimumMessage = 160;
 
+BOOL CALLBACK FindShownMessageDialog(HWND window, LPARAM data)
+{
+    auto* dialog = dynamic_cast<TfmMessageDlg*>(TWindowBase::FromHandle(window));
+    if (dialog && ::IsWindowVisible(window)) {
+        *reinterpret_cast<TfmMessageDlg**>(data) = dialog;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 TfmMessageDlg* ShownMessageDialog()
 {
     TfmMessageDlg* found = nullptr;
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* dialog = dynamic_cast<TfmMessageDlg*>(TWindowBase::FromHandle(window));
-            if (dialog && ::IsWindowVisible(window)) {
-                *reinterpret_cast<TfmMessageDlg**>(data) = dialog;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindShownMessageDialog, reinterpret_cast<LPARAM>(&found));
     return found;
 }
 

@@ -156,6 +156,15 @@ private:
     std::wstring backup_;
 };
 
+BOOL CALLBACK AddListRowCount(HWND child, LPARAM rows)
+{
+    wchar_t name[32] = {};
+    ::GetClassNameW(child, name, 32);
+    if (::lstrcmpiW(name, WC_LISTVIEWW) == 0)
+        reinterpret_cast<std::vector<int>*>(rows)->push_back(gui::RowCount(child));
+    return TRUE;
+}
+
 TEST(RemoteClientProgram, ClosingWithChecksHangingEndsTheProgramAtOnce)
 {
     TUserSettingsGuard settings;
@@ -170,16 +179,7 @@ TEST(RemoteClientProgram, ClosingWithChecksHangingEndsTheProgramAtOnce)
     program.WaitUntilIdle();
     // The three lists: the servers, the sites and a status row for each of them.
     std::vector<int> rows;
-    ::EnumChildWindows(
-        window,
-        [](HWND child, LPARAM data) -> BOOL {
-            wchar_t name[32] = {};
-            ::GetClassNameW(child, name, 32);
-            if (::lstrcmpiW(name, WC_LISTVIEWW) == 0)
-                reinterpret_cast<std::vector<int>*>(data)->push_back(gui::RowCount(child));
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&rows));
+    ::EnumChildWindows(window, AddListRowCount, reinterpret_cast<LPARAM>(&rows));
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(rows, (std::vector<int>{1, 30, 31}));
 

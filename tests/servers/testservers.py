@@ -102,6 +102,7 @@ class Handler(BaseHTTPRequestHandler):
             "/reboots": lambda: self.send_body(200, repr(sorted(reboots.items())).encode(), "text/plain"),
             "/headers": lambda: self.send_body(200, str(self.headers).encode(), "text/plain"),
             "/endless": self.endless,
+            "/endless/Report": self.endless,
             "/partial/Report": lambda: self.partial(b"<Report><CurrentTime>12:00</CurrentTime></Report>"),
             "/partial/page": lambda: self.partial(b"<html><body>Welcome, partial"),
             "/slowbody/page": self.slow_body,

@@ -267,9 +267,9 @@ HWND FindTopLevel(const wchar_t* className, const wchar_t* caption, DWORD proces
         const wchar_t* caption;
         DWORD processId;
         HWND found;
-    } search{className, caption, processId, nullptr};
-    ::EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND window, LPARAM data)
+        {
             auto* s = reinterpret_cast<Search*>(data);
             DWORD owner = 0;
             ::GetWindowThreadProcessId(window, &owner);
@@ -281,8 +281,9 @@ HWND FindTopLevel(const wchar_t* className, const wchar_t* caption, DWORD proces
                 return TRUE;
             s->found = window;
             return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{className, caption, processId, nullptr};
+    ::EnumWindows(Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -292,10 +293,9 @@ HWND FindDescendant(HWND parent, const wchar_t* className, const wchar_t* text)
         const wchar_t* className;
         const wchar_t* text;
         HWND found;
-    } search{className, text, nullptr};
-    ::EnumChildWindows(
-        parent,
-        [](HWND window, LPARAM data) -> BOOL {
+
+        static BOOL CALLBACK Visit(HWND window, LPARAM data)
+        {
             auto* s = reinterpret_cast<Search*>(data);
             if (s->className && ::lstrcmpiW(ClassOf(window).c_str(), s->className) != 0)
                 return TRUE;
@@ -303,8 +303,9 @@ HWND FindDescendant(HWND parent, const wchar_t* className, const wchar_t* text)
                 return TRUE;
             s->found = window;
             return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+        }
+    } search{className, text, nullptr};
+    ::EnumChildWindows(parent, Search::Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 

@@ -8,6 +8,7 @@
 #include "Forms.h"
 #include "SkinManager.h"
 #include "StdCtrls.h"
+#include "Strings.h"
 
 #include <gtest/gtest.h>
 
@@ -74,7 +75,8 @@ TEST_F(PickersTest, PathDialogStartsFromTheLastFolderChosen)
     TPathDialog dialog;
     dialog.Path = scratch.folder;
     ASSERT_TRUE(dialog.Execute(form.Handle()));
-    EXPECT_EQ(::lstrcmpiW(dialog.Path.c_str(), scratch.folder.c_str()), 0);
+    EXPECT_EQ(::lstrcmpiW(dialog.Path.c_str(), scratch.folder.c_str()), 0)
+        << WideToUtf8(dialog.Path) << " picked, " << WideToUtf8(scratch.folder) << " remembered";
 }
 
 TEST(SkinManager, SwitchesEveryWindowOfTheFormAndThoseMadeLater)
