@@ -2,14 +2,16 @@
 # Runs the check-runner benchmarks under a Wine session against the loopback test servers and prints the
 # figures (also written to $MENDREL_ARTIFACTS/checks-bench.txt, or bench/out/checks-bench.txt).
 #   bench/run-checks.sh [--quick]    --quick watches the never-answering servers for 70 s instead of 130 s
+# MENDREL_BENCH_ARCH=i686 runs the 32-bit build under the 32-bit loader instead of the x86_64 build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 hang_seconds=130
 [ "${1:-}" = "--quick" ] && hang_seconds=70
 
-scripts/build.sh x86_64 >/dev/null
-exe="$root/build/x86_64/bench/checks_bench.exe"
+arch=${MENDREL_BENCH_ARCH:-x86_64}
+scripts/build.sh "$arch" >/dev/null
+exe="$root/build/$arch/bench/checks_bench.exe"
 out_dir="${MENDREL_ARTIFACTS:-$root/bench/out}"
 mkdir -p "$out_dir"
 servers="$root/bench/out/servers"
@@ -28,14 +30,14 @@ wine_session_start
 
 {
   echo "== 1,000 active servers against a loopback server (goal: <= 10 s, <= 256 workers, <= 100 ms)"
-  "$WINE64" "$exe" first-checks 1000 "$http/ok"
+  "$(wine_loader "$arch")" "$exe" first-checks 1000 "$http/ok"
   echo
   echo "== 2,000 servers that accept and never answer (goal: <= 256 workers, < 1 GB, <= 100 ms,"
   echo "   512 rows \"Failed to connect\" after two deadlines)"
-  "$WINE64" "$exe" hanging 2000 "$hang" "$hang_seconds"
+  "$(wine_loader "$arch")" "$exe" hanging 2000 "$hang" "$hang_seconds"
   echo
   echo "== one check against curl, 200 sequential requests each (goal: ratio <= 1.5)"
-  ours=$("$WINE64" "$exe" sequential 200 "$http/ok" | tee /dev/stderr | sed -n 's/^sequential-seconds=//p')
+  ours=$("$(wine_loader "$arch")" "$exe" sequential 200 "$http/ok" | tee /dev/stderr | sed -n 's/^sequential-seconds=//p')
   urls=()
   for _ in $(seq 200); do urls+=("$http/ok/Report"); done
   start=$(date +%s.%N)

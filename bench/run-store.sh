@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# Runs the settings store benchmark under wine64 and prints its figures (also into $MENDREL_ARTIFACTS when
-# set). Builds build/x86_64 first. Starts its own Wine session and stops it.
+# Runs the settings store benchmark and prints its figures (also into $MENDREL_ARTIFACTS when set). Builds
+# it first. Starts its own Wine session and stops it. MENDREL_BENCH_ARCH=i686 runs the 32-bit build under the
+# 32-bit loader instead of the x86_64 build under wine64.
 # Usage: bench/run-store.sh [items...]   (default 10000 20000)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-cmake --build build/x86_64 -j2 --target store_bench >/dev/null
+arch=${MENDREL_BENCH_ARCH:-x86_64}
+[ -d "build/$arch" ] || scripts/build.sh "$arch" >/dev/null
+cmake --build "build/$arch" -j2 --target store_bench >/dev/null
 
 . scripts/wine-session.sh
 trap wine_session_stop EXIT
 wine_session_start >/dev/null
 
-out=$("$WINE64" build/x86_64/bench/store_bench.exe "$@" | tr -d '\r')
+out=$("$(wine_loader "$arch")" "build/$arch/bench/store_bench.exe" "$@" | tr -d '\r')
 echo "$out"
 if [ -n "${MENDREL_ARTIFACTS:-}" ]; then
   mkdir -p "$MENDREL_ARTIFACTS"

@@ -4,7 +4,8 @@
 # through a wave of 5,000 + 5,000 active items, idle, a second wave and one edit. Prints the figures (also
 # written to $MENDREL_ARTIFACTS/window-bench.txt, or bench/out/window-bench.txt).
 #   bench/run-window.sh [--profile]    --profile also samples the main thread and prints where its time went
-# SERVERS and SITES (default 5000 each) set the sizes of the wave.
+# SERVERS and SITES (default 5000 each) set the sizes of the wave. MENDREL_BENCH_ARCH=i686 runs the 32-bit
+# build under the 32-bit loader instead of the x86_64 build (whose main thread alone can be profiled).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -13,9 +14,10 @@ profile=0
 servers=${SERVERS:-5000}
 sites=${SITES:-5000}
 
-scripts/build.sh x86_64 >/dev/null
-bench="$root/build/x86_64/bench/window_bench.exe"
-program="$root/build/x86_64/remote_client/MendrelRemoteClient.exe"
+arch=${MENDREL_BENCH_ARCH:-x86_64}
+scripts/build.sh "$arch" >/dev/null
+bench="$root/build/$arch/bench/window_bench.exe"
+program="$root/build/$arch/remote_client/MendrelRemoteClient.exe"
 out_dir="${MENDREL_ARTIFACTS:-$root/bench/out}"
 mkdir -p "$out_dir"
 state="$root/bench/out/window-servers"
@@ -29,12 +31,13 @@ trap cleanup EXIT
 python3 tests/servers/launch.py start "$state" --lifetime 1200 >/dev/null
 http="http://127.0.0.1:$(grep '^http=' "$state/ports.txt" | cut -d= -f2)"
 wine_session_start --xvfb
+loader=$(wine_loader "$arch")
 # The program's own window as a user starts it, so that its settings folder is the prefix user's.
 winpath() { "$WINE64" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 
 launch() {
   local n=$1 m=$2
-  "$WINE64" "$bench" launch "$(winpath "$program")" "$n" "$m" | tr -d '\r' | tee /dev/stderr \
+  "$loader" "$bench" launch "$(winpath "$program")" "$n" "$m" | tr -d '\r' | tee /dev/stderr \
     | sed -n 's/^launch-seconds=//p'
 }
 
@@ -57,12 +60,12 @@ PY
   echo
   echo "== the main window through a wave of $servers + $sites active items against a loopback server"
   if [ $profile -eq 1 ]; then
-    "$WINE64" "$bench" wave "$servers" "$sites" "$http" "$(winpath "$out_dir")\\window-profile" | tr -d '\r'
+    "$loader" "$bench" wave "$servers" "$sites" "$http" "$(winpath "$out_dir")\\window-profile" | tr -d '\r'
     for phase in start wave edit; do
       echo "-- profile of the $phase"
       python3 bench/profile-report.py "$out_dir/window-profile.$phase" "$bench" --top 30
     done
   else
-    "$WINE64" "$bench" wave "$servers" "$sites" "$http" | tr -d '\r'
+    "$loader" "$bench" wave "$servers" "$sites" "$http" | tr -d '\r'
   fi
 } 2>&1 | tee "$out_dir/window-bench.txt"
