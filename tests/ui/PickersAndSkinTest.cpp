@@ -17,14 +17,17 @@
 
 namespace {
 
-// A folder of the test's own with one file in it, removed at the end.
+// A folder of the test's own with one file in it, removed at the end. It stands at the root of the system
+// drive: the folder picker finds it by walking the shell's tree from the desktop, and the user's profile (whose
+// Desktop and Documents are links under Wine) and its Temp folder, where other tests make and remove folders
+// meanwhile, are no part of that walk.
 class TScratch {
 public:
     TScratch()
     {
-        wchar_t temp[MAX_PATH]{};
-        ::GetTempPathW(MAX_PATH, temp);
-        folder = std::wstring(temp) + L"mendrel-pickers-" + std::to_wstring(::GetCurrentProcessId());
+        wchar_t windows[MAX_PATH]{};
+        ::GetWindowsDirectoryW(windows, MAX_PATH);
+        folder = std::wstring(windows, 3) + L"mendrel-pickers-" + std::to_wstring(::GetCurrentProcessId());
         ::CreateDirectoryW(folder.c_str(), nullptr);
         file = folder + L"\\picked.pem";
         HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
