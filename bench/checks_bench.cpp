@@ -1,13 +1,16 @@
 // Figures of the check runner against loopback servers, as the main window would drive it.
 //   checks_bench first-checks COUNT BASE_URL      every first check of COUNT servers until it has called back
 //   checks_bench hanging COUNT URL SECONDS         COUNT servers that never answer, watched for SECONDS
-//   checks_bench sequential COUNT BASE_URL         COUNT server checks one after the other on one thread
+//   checks_bench sequential COUNT BASE_URL [PROFILE]  COUNT server checks one after the other on one thread
+//                                                  (PROFILE: also where the thread's time went, x86_64 only)
 //   checks_bench floor COUNT URL                   COUNT bare WinHTTP GETs of URL on one session, the floor of
 //                                                  this platform that a check is compared with
 #include "BenchResult.h"
+#include "StackSampler.h"
 #include "Startup.h"
 #include "Strings.h"
 #include "UServerStatus.h"
+#include "XmlTools.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -285,9 +288,13 @@ int Hanging(int count, const std::wstring& url, double seconds)
     ExitProcess(0);
 }
 
-int Sequential(int count, const std::wstring& base)
+int Sequential(int count, const std::wstring& base, const char* profile)
 {
     auto status = NewServer(base, 0);
+    // The checks run on this thread as on a check worker, which keeps the DOM's class object.
+    TDomClassScope documents;
+    // The sampler watches this thread.
+    std::unique_ptr<TStackSampler> sampler = profile ? std::make_unique<TStackSampler>(GetCurrentThreadId()) : nullptr;
     LARGE_INTEGER start = Stamp();
     int ok = 0;
     for (int i = 0; i < count; ++i) {
@@ -295,6 +302,11 @@ int Sequential(int count, const std::wstring& base)
         ok += status->StatusOk ? 1 : 0;
     }
     double elapsed = Seconds(start, Stamp());
+    if (sampler) {
+        sampler->Stop();
+        sampler->Write(profile);
+        std::printf("profile: %d samples in %s\n", sampler->Samples(), profile);
+    }
     std::printf("sequential: %d server checks (%d ok) in %.3f s, %.2f ms each\n", count, ok, elapsed,
                 elapsed * 1000.0 / count);
     std::printf("sequential-seconds=%.3f\n", elapsed);
@@ -376,7 +388,7 @@ int main(int argc, char** argv)
     else if (mode == "hanging")
         result = Hanging(count, url, argc > 4 ? std::atof(argv[4]) : 130);
     else if (mode == "sequential")
-        result = Sequential(count, url);
+        result = Sequential(count, url, argc > 4 ? argv[4] : nullptr);
     else if (mode == "floor")
         result = Floor(count, url);
     else if (mode == "retrievals")
