@@ -1,14 +1,20 @@
 // Figures of the check runner against loopback servers, as the main window would drive it.
 //   checks_bench first-checks COUNT BASE_URL      every first check of COUNT servers until it has called back
 //   checks_bench hanging COUNT URL SECONDS         COUNT servers that never answer, watched for SECONDS
-//   checks_bench sequential COUNT BASE_URL         COUNT server checks one after the other on one thread
+//   checks_bench sequential COUNT BASE_URL [PROFILE]  COUNT server checks one after the other on one thread
+//                                                  (PROFILE: also where the thread's time went, x86_64 only)
+//   checks_bench floor COUNT URL                   COUNT bare WinHTTP GETs of URL on one session, the floor of
+//                                                  this platform that a check is compared with
 #include "BenchResult.h"
+#include "StackSampler.h"
 #include "Startup.h"
 #include "Strings.h"
 #include "UServerStatus.h"
+#include "XmlTools.h"
 
 #include <windows.h>
 #include <psapi.h>
+#include <winhttp.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -282,9 +288,13 @@ int Hanging(int count, const std::wstring& url, double seconds)
     ExitProcess(0);
 }
 
-int Sequential(int count, const std::wstring& base)
+int Sequential(int count, const std::wstring& base, const char* profile)
 {
     auto status = NewServer(base, 0);
+    // The checks run on this thread as on a check worker, which keeps the DOM's class object.
+    TDomClassScope documents;
+    // The sampler watches this thread.
+    std::unique_ptr<TStackSampler> sampler = profile ? std::make_unique<TStackSampler>(GetCurrentThreadId()) : nullptr;
     LARGE_INTEGER start = Stamp();
     int ok = 0;
     for (int i = 0; i < count; ++i) {
@@ -292,9 +302,53 @@ int Sequential(int count, const std::wstring& base)
         ok += status->StatusOk ? 1 : 0;
     }
     double elapsed = Seconds(start, Stamp());
+    if (sampler) {
+        sampler->Stop();
+        sampler->Write(profile);
+        std::printf("profile: %d samples in %s\n", sampler->Samples(), profile);
+    }
     std::printf("sequential: %d server checks (%d ok) in %.3f s, %.2f ms each\n", count, ok, elapsed,
                 elapsed * 1000.0 / count);
     std::printf("sequential-seconds=%.3f\n", elapsed);
+    return ok == count ? 0 : 1;
+}
+
+// The least a check can cost here: a GET on one WinHTTP session (its connections kept alive), the body read
+// and dropped; no COM, no parsing, no deadline.
+int Floor(int count, const std::wstring& url)
+{
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts))
+        return 2;
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    const std::wstring path = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                              std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    HINTERNET session = WinHttpOpen(L"floor", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+    HINTERNET connection = session ? WinHttpConnect(session, host.c_str(), parts.nPort, 0) : nullptr;
+    if (!connection)
+        return 2;
+    LARGE_INTEGER start = Stamp();
+    int ok = 0;
+    std::vector<char> buffer(64 * 1024);
+    for (int i = 0; i < count; ++i) {
+        HINTERNET request = WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                               WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
+        bool done = request && WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, 0) &&
+                    WinHttpReceiveResponse(request, nullptr);
+        DWORD read = 0;
+        while (done && WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &read) && read > 0)
+            ;
+        ok += done ? 1 : 0;
+        if (request)
+            WinHttpCloseHandle(request);
+    }
+    double elapsed = Seconds(start, Stamp());
+    WinHttpCloseHandle(connection);
+    WinHttpCloseHandle(session);
+    std::printf("floor: %d bare GETs (%d ok) in %.3f s, %.3f ms each\n", count, ok, elapsed, elapsed * 1000.0 / count);
+    std::printf("floor-seconds=%.3f\n", elapsed);
     return ok == count ? 0 : 1;
 }
 
@@ -320,7 +374,7 @@ int SequentialRetrievals(int count, const std::wstring& url)
 int main(int argc, char** argv)
 {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: checks_bench first-checks|hanging|sequential COUNT URL [SECONDS]\n");
+        std::fprintf(stderr, "usage: checks_bench first-checks|hanging|sequential|floor COUNT URL [SECONDS]\n");
         return 2;
     }
     OleInitialize(nullptr);
@@ -334,7 +388,9 @@ int main(int argc, char** argv)
     else if (mode == "hanging")
         result = Hanging(count, url, argc > 4 ? std::atof(argv[4]) : 130);
     else if (mode == "sequential")
-        result = Sequential(count, url);
+        result = Sequential(count, url, argc > 4 ? argv[4] : nullptr);
+    else if (mode == "floor")
+        result = Floor(count, url);
     else if (mode == "retrievals")
         result = SequentialRetrievals(count, url);
     std::fflush(stdout);

@@ -250,6 +250,32 @@ private:
     std::atomic<LONGLONG> answered_{0};
 };
 
+// The slowest message that the pump dispatched since the last TakeSlowest: where a long wait of the loop went.
+struct TSlowestMessage {
+    double Ms = 0;
+    UINT Message = 0;
+    std::string Window;
+
+    void Note(const MSG& msg, double ms)
+    {
+        if (ms <= Ms)
+            return;
+        Ms = ms;
+        Message = msg.message;
+        char name[64] = {};
+        if (msg.hwnd)
+            GetClassNameA(msg.hwnd, name, sizeof name);
+        Window = name;
+    }
+    std::string Take()
+    {
+        std::string text =
+            Format("%.1f ms in message 0x%04X to %s", Ms, Message, Window.empty() ? "the thread" : Window.c_str());
+        *this = {};
+        return text;
+    }
+} g_slowest;
+
 void PumpFor(const std::function<bool()>& done, double seconds)
 {
     LARGE_INTEGER start = Stamp();
@@ -257,8 +283,10 @@ void PumpFor(const std::function<bool()>& done, double seconds)
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            LARGE_INTEGER before = Stamp();
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
+            g_slowest.Note(msg, Seconds(before, Stamp()) * 1000.0);
         }
     }
 }
@@ -382,7 +410,8 @@ int Wave(int servers, int sites, const std::string& base, const char* profile)
     std::printf("wave: %d active items: window made in %.2f s (resident %.0f MB), every row called back after %.2f "
                 "s%s\n",
                 items, built, Mb(residentBuilt), firstWave, complete ? "" : " (gave up)");
-    std::printf("wave: longest wait of the message loop during the wave %.1f ms\n", waveWorst);
+    std::printf("wave: longest wait of the message loop during the wave %.1f ms (slowest dispatch: %s)\n", waveWorst,
+                g_slowest.Take().c_str());
 
     // Idle: the window only ticks. The probe rests so that its own work is not counted.
     probe.Pause(true);
@@ -399,14 +428,16 @@ int Wave(int servers, int sites, const std::string& base, const char* profile)
     offset = 11.0 / (24 * 60);
     since = Now() + offset.load();
     LARGE_INTEGER secondStart = Stamp();
+    g_slowest.Take();
     window->CheckTimerTimer();
     PumpFor([&] { return AllCalledBack(*window, since); }, 600);
     double secondWave = Seconds(secondStart, Stamp());
     double secondWorst = probe.TakeWorstMs();
     PumpFor([] { return false; }, 5);
     size_t residentSecond = ResidentBytes();
-    std::printf("second wave: every row called back after %.2f s, longest wait %.1f ms; resident %.0f MB\n", secondWave,
-                secondWorst, Mb(residentSecond));
+    std::printf("second wave: every row called back after %.2f s, longest wait %.1f ms (slowest dispatch: %s); "
+                "resident %.0f MB\n",
+                secondWave, secondWorst, g_slowest.Take().c_str(), Mb(residentSecond));
 
     // One edit: a server deleted, which saves the file and rebuilds the status list.
     window->pgMain.SetActivePage(window->tsServers);

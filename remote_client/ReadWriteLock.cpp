@@ -49,6 +49,12 @@ void TReadWriteLock::BeginWrite()
     writeDepth_ = 1;
 }
 
+int TReadWriteLock::WaitingWriters()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return waitingWriters_;
+}
+
 void TReadWriteLock::EndWrite()
 {
     const DWORD self = GetCurrentThreadId();

@@ -24,6 +24,8 @@ public:
 
     // Whether the calling thread holds the write side.
     bool IsWriter();
+    // How many writers wait for the lock at this moment (what the tests wait for).
+    int WaitingWriters();
 
 private:
     std::mutex mutex_;

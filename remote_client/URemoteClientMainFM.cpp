@@ -180,7 +180,18 @@ void PlaceLinks(TWinControl& page, std::initializer_list<TLinkLabel*> links)
 
 } // namespace
 
-std::wstring GetSettingsFileName() { return GetAppDataFolder() + L"MendrelRemoteClient\\Settings.xml"; }
+std::wstring GetSettingsFileName()
+{
+    wchar_t folder[MAX_PATH] = {};
+    DWORD length = ::GetEnvironmentVariableW(kSettingsFolderVariable, folder, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        std::wstring file(folder, length);
+        if (file.back() != L'\\' && file.back() != L'/')
+            file += L'\\';
+        return file + L"Settings.xml";
+    }
+    return GetAppDataFolder() + L"MendrelRemoteClient\\Settings.xml";
+}
 
 TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app)
     : TfmRemoteClientMain(app, ParamList(), GetSettingsFileName())

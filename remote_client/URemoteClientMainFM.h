@@ -36,7 +36,10 @@ inline constexpr UINT kHideToTrayCommand = 0x0010;
 inline void DestroyImageList(HIMAGELIST list) { ::ImageList_Destroy(list); }
 using UniqueImageList = Unique<HIMAGELIST, &DestroyImageList>;
 
-// Settings.xml in the client's folder below the user's roaming application-data folder.
+// Settings.xml in the client's folder below the user's roaming application-data folder, or in the folder that
+// the environment variable MENDREL_REMOTE_CLIENT_SETTINGS_FOLDER names (a portable or scripted set-up, and the
+// tests, which must never touch the user's own settings).
+inline constexpr wchar_t kSettingsFolderVariable[] = L"MENDREL_REMOTE_CLIENT_SETTINGS_FOLDER";
 std::wstring GetSettingsFileName();
 
 // What the window's checks go by: the local time of the scheduler and the status objects (the system's when

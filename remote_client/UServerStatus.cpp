@@ -2,6 +2,7 @@
 
 #include "Exceptions.h"
 #include "Strings.h"
+#include "XmlTools.h"
 
 #include <oleauto.h>
 
@@ -11,10 +12,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// Msxml2.DOMDocument and its IXMLDOMDocument2.
-constexpr CLSID kCLSID_DOMDocument = {0xf6d90f11, 0x9c73, 0x11d3, {0xb3, 0x2e, 0x00, 0xc0, 0x4f, 0x99, 0x0b, 0xb4}};
-constexpr IID kIID_IXMLDOMDocument2 = {0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 
 class TBstr {
 public:
@@ -109,9 +106,7 @@ TServerReport JudgeReportText(IXMLDOMDocument2* document, const std::string& bod
 ComPtr<IXMLDOMDocument2> NewReportDocument()
 {
     ComPtr<IXMLDOMDocument2> document;
-    OleCheck(CoCreateInstance(kCLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER, kIID_IXMLDOMDocument2,
-                              reinterpret_cast<void**>(document.GetAddressOf())),
-             "Msxml2.DOMDocument");
+    OleCheck(CreateDomDocument(document.GetAddressOf()), "Msxml2.DOMDocument");
     document->put_async(VARIANT_FALSE);
     document->put_validateOnParse(VARIANT_FALSE);
     document->put_resolveExternals(VARIANT_FALSE);

@@ -4,6 +4,7 @@
 #include "Strings.h"
 #include "Unique.h"
 #include "WinTools.h"
+#include "XmlTools.h"
 
 #include <winhttp.h>
 
@@ -104,9 +105,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         uint64_t id = nextId_++;
         entries_[id] = {deadline, request};
-        bool earliest = queue_.empty() || deadline < queue_.begin()->first;
         queue_.insert({deadline, id});
-        if (earliest)
+        // Waking the watchdog costs a round of thread switches; it is woken only when it would sleep past this
+        // deadline, so that requests one after the other do not wake it each.
+        if (deadline < wakeAt_)
             changed_.notify_one();
         return id;
     }
@@ -131,13 +133,16 @@ private:
     {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
+            ULONGLONG now = GetTickCount64();
             if (queue_.empty()) {
-                changed_.wait(lock);
+                // Idle, it looks again after a while by itself: a request's deadline lies further ahead.
+                wakeAt_ = now + kIdleWakeMs;
+                changed_.wait_for(lock, std::chrono::milliseconds(kIdleWakeMs));
                 continue;
             }
-            ULONGLONG now = GetTickCount64();
             auto [deadline, id] = *queue_.begin();
             if (deadline > now) {
+                wakeAt_ = deadline;
                 changed_.wait_for(lock, std::chrono::milliseconds(deadline - now));
                 continue;
             }
@@ -154,6 +159,9 @@ private:
     std::map<uint64_t, std::pair<ULONGLONG, HINTERNET>> entries_;
     std::set<std::pair<ULONGLONG, uint64_t>> queue_;
     uint64_t nextId_ = 1;
+    // When the watchdog wakes by itself at the latest; 0 until it first sleeps.
+    ULONGLONG wakeAt_ = 0;
+    static constexpr ULONGLONG kIdleWakeMs = 1000;
 };
 
 class TDeadlineWatch {
@@ -679,11 +687,14 @@ private:
         // A check uses COM only for MSXML's DOM, which lives in any apartment: the multithreaded one needs no
         // hidden window per worker, which every one of hundreds of workers would otherwise make and destroy.
         HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        UniqueHandle delivered(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        TCheckPool& pool = Instance();
-        for (TCheckJob* job = pool.Next(true); job; job = pool.Next(false))
-            RunJob(job, delivered.get());
-        delivered.reset();
+        {
+            // A worker judges report after report: their documents come from one class object.
+            TDomClassScope documents;
+            UniqueHandle delivered(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+            TCheckPool& pool = Instance();
+            for (TCheckJob* job = pool.Next(true); job; job = pool.Next(false))
+                RunJob(job, delivered.get());
+        }
         if (SUCCEEDED(com))
             CoUninitialize();
         return 0;

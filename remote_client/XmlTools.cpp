@@ -228,9 +228,7 @@ bool PrologDeclaresDocumentType(const std::string& bytes)
 ComPtr<IXMLDOMDocument2> NewDomDocument()
 {
     ComPtr<IXMLDOMDocument2> doc;
-    OleCheck(CoCreateInstance(kClsidDOMDocument, nullptr, CLSCTX_INPROC_SERVER, kIidDOMDocument2,
-                              reinterpret_cast<void**>(doc.GetAddressOf())),
-             "Failed to create the XML document");
+    OleCheck(CreateDomDocument(doc.GetAddressOf()), "Failed to create the XML document");
     OleCheck(doc->put_async(VARIANT_FALSE));
     // Whitespace is dropped by the store itself, so that values keep their blanks and the library does not
     // reformat what it writes.
@@ -307,6 +305,35 @@ std::wstring WithCrLf(const std::wstring& text)
 }
 
 } // namespace
+
+namespace {
+thread_local IClassFactory* t_domClass = nullptr;
+}
+
+TDomClassScope::TDomClassScope() : previous_(t_domClass)
+{
+    if (SUCCEEDED(CoGetClassObject(kClsidDOMDocument, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                   reinterpret_cast<void**>(&own_))))
+        t_domClass = own_;
+    else
+        own_ = nullptr;
+}
+
+TDomClassScope::~TDomClassScope()
+{
+    if (own_) {
+        t_domClass = previous_;
+        own_->Release();
+    }
+}
+
+HRESULT CreateDomDocument(IXMLDOMDocument2** document)
+{
+    if (t_domClass)
+        return t_domClass->CreateInstance(nullptr, kIidDOMDocument2, reinterpret_cast<void**>(document));
+    return CoCreateInstance(kClsidDOMDocument, nullptr, CLSCTX_INPROC_SERVER, kIidDOMDocument2,
+                            reinterpret_cast<void**>(document));
+}
 
 // The store's picture of one element. Child elements stand in document order; since the store only ever
 // appends children, the running number Order follows document order too. The index chains the children

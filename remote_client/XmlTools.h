@@ -26,6 +26,23 @@
 #include <memory>
 #include <string>
 
+// The documents of MSXML's DOM that this program makes (DOMDocument, IXMLDOMDocument2). While a TDomClassScope
+// lives on a thread, the documents made on that thread come from one class object instead of a lookup of the
+// class's registration each (the check workers make one for every report); without one, CoCreateInstance makes
+// each. A scope belongs to its thread and ends before the thread leaves COM.
+class TDomClassScope {
+public:
+    TDomClassScope();
+    ~TDomClassScope();
+    TDomClassScope(const TDomClassScope&) = delete;
+    TDomClassScope& operator=(const TDomClassScope&) = delete;
+
+private:
+    IClassFactory* previous_;
+    IClassFactory* own_ = nullptr;
+};
+HRESULT CreateDomDocument(IXMLDOMDocument2** document);
+
 // The store's own errors ("Value for path ... not found", "Failed to create item by path: ...").
 class EXMLOptionsError : public Exception {
 public:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build and the tests need, and only those that are missing.
 # The programs are 32-bit: wine32 (architecture i386) runs them beside wine64, which runs the x86_64 build.
+# fonts-wine: Wine's own Marlett (the glyphs of the caption buttons) and Tahoma (the dialog font).
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine32:i386 xvfb xauth imagemagick
   googletest python3 openssl curl nsis clang-format
+  fonts-wine
 )
 
 SUDO=""

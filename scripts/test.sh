@@ -15,7 +15,27 @@ scripts/build.sh all
 
 . scripts/wine-session.sh
 . scripts/wine-dpi.sh
-trap 'wine_dpi_restore; wine_session_stop' EXIT
+
+# The loopback test servers that the ctest fixtures start end at the end of their run, or after their lifetime;
+# a run that is interrupted stops them here, with the wineserver and the display. A signal ends the command
+# (and runs this) also while ctest runs: ctest runs in the background and the command waits for it.
+ctest_pid=""
+stop_test_servers() {
+  local ports
+  for ports in "$root"/build/*/tests/*/test-servers/ports.txt; do
+    [ -f "$ports" ] && python3 "$root/tests/servers/launch.py" stop "$(dirname "$ports")" >/dev/null 2>&1
+  done
+  return 0
+}
+stop_all() {
+  [ -n "$ctest_pid" ] && kill "$ctest_pid" 2>/dev/null
+  stop_test_servers
+  wine_dpi_restore
+  wine_session_stop
+}
+trap stop_all EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 wine_session_start --xvfb
 
 # One build's whole suite in its own folder: ctest runs its programs through the build's own loader (the
@@ -28,7 +48,10 @@ run_suite() {
   mkdir -p "build/$arch/artifacts"
   export MENDREL_ARTIFACTS="$root/build/$arch/artifacts"
   pushd "build/$arch" >/dev/null
-  ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE dpi "${@:2}" || status=$?
+  ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE dpi "${@:2}" &
+  ctest_pid=$!
+  wait "$ctest_pid" || status=$?
+  ctest_pid=""
   # The layout tests (label dpi) after the others, since the DPI is a setting of the whole prefix: once at 96
   # and once at 144 DPI, each on its own; the prefix gets its own setting back also when they fail.
   wine_dpi_run_layout_tests "${@:2}" || status=$?

@@ -16,6 +16,9 @@ wine_session_start() {
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree=;mshtml="
   export WINEARCH=win64
+  # One locale whatever the machine's: Wine takes the Windows locale, and with it the ANSI code page (1252 for
+  # this one) and the formats of dates and numbers, from the Unix locale.
+  export LC_ALL=C.UTF-8
 
   if [ $want_xvfb -eq 1 ] || [ -z "${DISPLAY:-}" ]; then
     local n
@@ -47,9 +50,24 @@ wine_session_start() {
     "$WINESERVER" -p
     "$WINE64" cmd.exe /c exit >/dev/null 2>&1 || true
   fi
+  wine_install_fonts
   # Without a window manager on the display, Wine waits up to two seconds for one whenever a managed
   # window hides; unmanaged windows hide at once. This also warms the server and the prefix.
   "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+}
+
+# Wine's own fonts (Debian's fonts-wine) into the prefix's Fonts folder. This Wine looks for fonts only through
+# fontconfig and in C:\windows\Fonts, never in its data folder (/usr/share/wine/fonts, where the package puts
+# them), and wineboot does not copy them: without Marlett the caption buttons show the letters "0 1 r" in
+# another font, and without Tahoma the dialogs take a substitute with other metrics.
+wine_install_fonts() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts" f
+  mkdir -p "$fonts"
+  for f in marlett.ttf tahoma.ttf tahomabd.ttf; do
+    if [ -f "/usr/share/wine/fonts/$f" ] && [ ! -f "$fonts/$f" ]; then
+      cp "/usr/share/wine/fonts/$f" "$fonts/"
+    fi
+  done
 }
 
 # The loader of a build: wine64 for x86_64, the 32-bit loader for i686 (both run in the session's prefix).

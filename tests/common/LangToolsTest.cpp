@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace {
 
 class AwareForm : public TComponent, public ILanguageTranslationAware {
@@ -28,9 +32,20 @@ protected:
     }
 };
 
-class PlainForm : public TComponent {
+class PlainForm : public TComponent {};
+
+// Locale data that notes which components it was asked to translate, under which name.
+class RecordingLocaleData : public TNeutralLocaleData {
 public:
-    std::string caption = "Message";
+    explicit RecordingLocaleData(std::vector<std::string>& names) : names_(names) {}
+    void TranslateComponent(const std::string& name, TComponent* component) override
+    {
+        names_.push_back(name);
+        TNeutralLocaleData::TranslateComponent(name, component);
+    }
+
+private:
+    std::vector<std::string>& names_;
 };
 
 } // namespace
@@ -65,8 +80,15 @@ TEST(LocaleManager, TranslateFormTellsAwareFormsOnly)
     AwareForm aware;
     TranslateForm(&aware);
     EXPECT_EQ(aware.calls, "BA");
+
+    // Every form goes to the locale data under its class name; no form, no call.
+    std::vector<std::string> names;
+    LocaleManager().SetCurrent(std::make_unique<RecordingLocaleData>(names));
     PlainForm plain;
     TranslateForm(&plain);
-    EXPECT_EQ(plain.caption, "Message");
-    EXPECT_EQ(plain.ClassName(), "PlainForm");
+    TranslateForm(nullptr);
+    TranslateForm(&aware);
+    LocaleManager().SetCurrent(std::make_unique<TNeutralLocaleData>());
+    EXPECT_EQ(names, (std::vector<std::string>{"PlainForm", "AwareForm"}));
+    EXPECT_EQ(aware.calls, "BABA");
 }

@@ -412,21 +412,4 @@ TEST_F(MainWindowTest, AccessKeysOfTheItemsAndPages)
     }
 }
 
-TEST_F(MainWindowTest, Screenshots)
-{
-    TfmMain& main = Open();
-    gui::SaveScreenshot(main.Handle(), L"config-main-behaviour");
-    OpenItem(1);
-    gui::SaveScreenshot(main.Handle(), L"config-main-service-start");
-    OpenItem(2);
-    gui::SaveScreenshot(main.Handle(), L"config-main-memory-overflow");
-    OpenItem(3);
-    gui::SaveScreenshot(main.Handle(), L"config-main-remote");
-    main.FrameBar.ScrollTo(main.FrameBar.ScrollRange());
-    session.ProcessPending();
-    gui::SaveScreenshot(main.Handle(), L"config-main-remote-scrolled");
-    session.SelectTab(main.pgMain.TabHandle(), 1);
-    gui::SaveScreenshot(main.Handle(), L"config-main-stress-test");
-}
-
 } // namespace

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
+#include <set>
 #include <vector>
 
 namespace {
@@ -239,16 +242,57 @@ TEST(ProcessorStress, ReleaseWithinTheFirstTwoSecondsEndsEveryThread)
     threads.reset();
 }
 
+// The ids of this process's threads as the system lists them; an ended thread leaves the list.
+std::set<DWORD> ThreadsOfThisProcess()
+{
+    std::set<DWORD> ids;
+    UniqueHandle snapshot(NullIfInvalid(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0)));
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Thread32First(snapshot.get(), &entry); more;
+         more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ids.insert(entry.th32ThreadID);
+    }
+    return ids;
+}
+
+// The threads that are in the second list and not in the first.
+std::set<DWORD> Added(const std::set<DWORD>& before, const std::set<DWORD>& after)
+{
+    std::set<DWORD> added;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::inserter(added, added.end()));
+    return added;
+}
+
+// Those of the threads that the system still lists.
+std::set<DWORD> StillRunning(const std::set<DWORD>& threads)
+{
+    std::set<DWORD> running;
+    const std::set<DWORD> now = ThreadsOfThisProcess();
+    std::set_intersection(threads.begin(), threads.end(), now.begin(), now.end(),
+                          std::inserter(running, running.end()));
+    return running;
+}
+
 TEST(ProcessorStress, FreeingTheListStopsAndWaitsForEveryThread)
 {
+    const std::set<DWORD> before = ThreadsOfThisProcess();
+    ASSERT_FALSE(before.empty());
     auto single = std::make_unique<TEatProcessorThread>(10);
     Sleep(50);
+    const std::set<DWORD> one = Added(before, ThreadsOfThisProcess());
+    EXPECT_EQ(one.size(), 1u);
     single.reset(); // the destructor asks the thread to stop and waits
+    EXPECT_TRUE(StillRunning(one).empty()) << "the thread outlived its object";
 
     auto threads = std::make_unique<TEatProcessorThreadList>();
     threads->Start(8, 10);
     Sleep(50);
+    const std::set<DWORD> eight = Added(before, ThreadsOfThisProcess());
+    EXPECT_EQ(eight.size(), 8u);
     threads.reset();
+    EXPECT_TRUE(StillRunning(eight).empty()) << "threads outlived the list";
 }
 
 TEST(StressButtons, EachLoadHasItsPairOfButtons)

@@ -38,18 +38,20 @@ std::wstring ServiceExe() { return ProgramPath(L"standin_service\\MendrelService
 
 TSettingsFolderGuard::TSettingsFolderGuard()
 {
-    folder_ = GetAppDataFolder() + L"MendrelRemoteClient";
-    backup_ = folder_ + L".e2e-backup";
-    RemoveTree(backup_);
-    if (GetFileAttributesW(folder_.c_str()) != INVALID_FILE_ATTRIBUTES)
-        MoveFileW(folder_.c_str(), backup_.c_str());
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    static unsigned counter = 0;
+    parent_ = std::wstring(temp) + L"mendrel-settings-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(++counter) + L"-" + std::to_wstring(GetTickCount64());
+    CreateDirectoryW(parent_.c_str(), nullptr);
+    folder_ = parent_ + L"\\MendrelRemoteClient";
+    SetEnvironmentVariableW(L"MENDREL_REMOTE_CLIENT_SETTINGS_FOLDER", folder_.c_str());
 }
 
 TSettingsFolderGuard::~TSettingsFolderGuard()
 {
-    RemoveTree(folder_);
-    if (GetFileAttributesW(backup_.c_str()) != INVALID_FILE_ATTRIBUTES)
-        MoveFileW(backup_.c_str(), folder_.c_str());
+    SetEnvironmentVariableW(L"MENDREL_REMOTE_CLIENT_SETTINGS_FOLDER", nullptr);
+    RemoveTree(parent_);
 }
 
 void TSettingsFolderGuard::Write(const std::string& content)

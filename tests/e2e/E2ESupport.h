@@ -15,7 +15,9 @@ std::wstring RemoteClientExe();
 std::wstring ConfigClientExe();
 std::wstring ServiceExe();
 
-// The remote client's settings folder in this prefix; a scenario starts with it absent and leaves it as found.
+// The remote client's settings folder for the programs that this process starts: a folder of its own below the
+// Temp folder, named to them through the settings-folder variable, absent at first and removed at the end. The
+// user's own settings folder is never touched.
 class TSettingsFolderGuard {
 public:
     TSettingsFolderGuard();
@@ -26,8 +28,8 @@ public:
     std::string Read() const;
 
 private:
+    std::wstring parent_;
     std::wstring folder_;
-    std::wstring backup_;
 };
 
 // A message box of the process (a #32770 dialog): its caption and text, and a way to answer it.

@@ -1,6 +1,8 @@
 // The remote client started as a user starts it: its start failures and its start modes.
 #include "E2ESupport.h"
 
+#include "Strings.h"
+
 #include <gtest/gtest.h>
 
 using namespace e2e;
@@ -12,15 +14,20 @@ const wchar_t kMainCaption[] = L"Dravex Mendrel Remote Client";
 TEST(RemoteClientStart, MalformedSettingsFileStopsWithTheMessageAndNoWindow)
 {
     TSettingsFolderGuard settings;
+    // The box says what is wrong with the file, so that a file that cannot be opened at all, or any other
+    // failure, does not pass for a malformed one. The parser's own words differ between MSXML's builds (this
+    // platform's says only "error"); they are never a system error's text.
     struct Case {
         const char* what;
         std::string content;
+        std::wstring text;
     };
     const Case cases[] = {
-        {"not well-formed", "<?xml version=\"1.0\"?><Options><Servers></Options>"},
-        {"a DOCTYPE", "<?xml version=\"1.0\"?><!DOCTYPE Options [<!ENTITY x \"y\">]><Options/>"},
+        {"not well-formed", "<?xml version=\"1.0\"?><Options><Servers></Options>", L""},
+        {"a DOCTYPE", "<?xml version=\"1.0\"?><!DOCTYPE Options [<!ENTITY x \"y\">]><Options/>", L"DTD is prohibited"},
         {"an interval that is no number",
-         "<Options><Servers><Item1><CheckIntevalMinutes>ten</CheckIntevalMinutes></Item1></Servers></Options>"},
+         "<Options><Servers><Item1><CheckIntevalMinutes>ten</CheckIntevalMinutes></Item1></Servers></Options>",
+         L"Could not convert variant of type (UnicodeString) into type (Integer)"},
     };
     for (const auto& c : cases) {
         settings.Write(c.content);
@@ -29,6 +36,8 @@ TEST(RemoteClientStart, MalformedSettingsFileStopsWithTheMessageAndNoWindow)
         ASSERT_NE(box.Window, nullptr) << c.what;
         EXPECT_EQ(box.Caption, L"Mendrel Remote Client") << c.what;
         EXPECT_FALSE(box.Text.empty()) << c.what;
+        EXPECT_NE(box.Text.find(c.text), std::wstring::npos) << c.what << ": " << WideToUtf8(box.Text);
+        EXPECT_EQ(box.Text.find(L"Win32 error"), std::wstring::npos) << c.what << ": " << WideToUtf8(box.Text);
         EXPECT_EQ(FindWindowW(nullptr, kMainCaption), nullptr) << c.what << ": the window showed";
         AnswerBox(box.Window);
         DWORD code = client.Wait(10s);

@@ -5,6 +5,7 @@
 #include "StandinServer.h"
 
 #include "GuiHarness.h"
+#include "LayoutCheck.h"
 #include "TestSupport.h"
 
 #include "UCheckSettings.h"
@@ -592,7 +593,9 @@ TEST_F(EditDialogsTest, SiteCheckSendsNoCredentials)
     EXPECT_EQ(site.LabelMessage.Caption(), L"Code not found");
 }
 
-TEST_F(EditDialogsTest, Screenshot)
+// What a person sees after a check, passed and failed: the message in the dialog, every control inside it and
+// every text with room (the pictures go to the artifacts).
+TEST_F(EditDialogsTest, CheckOutcomesAreShownWithinTheDialog)
 {
     mainForm.Show();
     TfmEditServer server(app, &mainForm);
@@ -600,11 +603,16 @@ TEST_F(EditDialogsTest, Screenshot)
     server.Show();
     session.Click(server.bbCheckCode.Handle());
     session.PumpFor(100);
+    EXPECT_TRUE(gui::IsShown(server.LabelMessage.Handle()));
+    EXPECT_EQ(gui::LayoutFaultsText(server.Handle()), "") << "passed:";
     gui::SaveScreenshot(server.Handle(), L"edit-server-checked");
 
     server.editURL.SetText(TTestServers::Get().Refused(L""));
     session.Click(server.bbCheckCode.Handle());
     session.PumpFor(100);
+    EXPECT_TRUE(gui::IsShown(server.LabelMessage.Handle()));
+    EXPECT_EQ(server.LabelMessage.Caption(), L"Failed to connect");
+    EXPECT_EQ(gui::LayoutFaultsText(server.Handle()), "") << "failed:";
     gui::SaveScreenshot(server.Handle(), L"edit-server-failed");
 
     TfmEditSite site(app, &mainForm);
@@ -612,6 +620,8 @@ TEST_F(EditDialogsTest, Screenshot)
     site.Show();
     session.Click(site.bbCheckCode.Handle());
     session.PumpFor(100);
+    EXPECT_TRUE(gui::IsShown(site.LabelMessage.Handle()));
+    EXPECT_EQ(gui::LayoutFaultsText(site.Handle()), "") << "site:";
     gui::SaveScreenshot(site.Handle(), L"edit-site-checked");
 }
 

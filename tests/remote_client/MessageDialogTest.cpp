@@ -1,6 +1,7 @@
 // The message dialog shown modally and driven through its messages: which buttons show and where, its size,
 // caption and picture, the result of each way of closing it, the help link, and its translation.
 #include "GuiHarness.h"
+#include "LayoutCheck.h"
 
 #include "UMessageDialogFM.h"
 
@@ -406,20 +407,23 @@ TEST_F(MessageDialogTest, TranslatedAtConstructionAndCloseTakesTheLocaleText)
     EXPECT_EQ(captions, std::vector<std::wstring>{L"Shut"});
 }
 
-TEST_F(MessageDialogTest, Screenshot)
+// A warning with three buttons, and the details box: every text with room, the buttons inside the dialog (the
+// pictures go to the artifacts).
+TEST_F(MessageDialogTest, TextsAndButtonsAreShownWithinTheDialog)
 {
-    Show(TMsgDlgType::Warning, mbYes | mbNo | mbCancel,
-         L"127.0.0.1\r\nA connection with the server could not be established\r\nFailed to connect", L"Details",
-         [&](TfmMessageDlg& dialog) {
-             session.PumpFor(100);
-             gui::SaveScreenshot(dialog.Handle(), L"message-dialog");
-         });
-    Show(TMsgDlgType::Custom, mbOK,
-         L"127.0.0.1\r\nA connection with the server could not be established\r\nFailed to connect", L"Details",
-         [&](TfmMessageDlg& dialog) {
-             session.PumpFor(100);
-             gui::SaveScreenshot(dialog.Handle(), L"message-dialog-details");
-         });
+    const wchar_t text[] = L"127.0.0.1\r\nA connection with the server could not be established\r\nFailed to connect";
+    Show(TMsgDlgType::Warning, mbYes | mbNo | mbCancel, text, L"Details", [&](TfmMessageDlg& dialog) {
+        session.PumpFor(100);
+        EXPECT_EQ(VisibleButtons(dialog).size(), 3u);
+        EXPECT_EQ(gui::LayoutFaultsText(dialog.Handle()), "") << "warning:";
+        gui::SaveScreenshot(dialog.Handle(), L"message-dialog");
+    });
+    Show(TMsgDlgType::Custom, mbOK, text, L"Details", [&](TfmMessageDlg& dialog) {
+        session.PumpFor(100);
+        EXPECT_EQ(VisibleButtons(dialog).size(), 1u);
+        EXPECT_EQ(gui::LayoutFaultsText(dialog.Handle()), "") << "details:";
+        gui::SaveScreenshot(dialog.Handle(), L"message-dialog-details");
+    });
 }
 
 } // namespace

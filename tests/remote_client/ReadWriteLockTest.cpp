@@ -110,7 +110,10 @@ TEST(ReadWriteLock, HoldersMayTakeItAgain)
                 lock.BeginWrite();
                 lock.EndWrite();
             });
-            Sleep(100);
+            // The writer is queued behind our read before we read again.
+            for (int i = 0; i < 500 && lock.WaitingWriters() == 0; ++i)
+                Sleep(10);
+            EXPECT_EQ(lock.WaitingWriters(), 1);
             lock.BeginRead();
             lock.EndRead();
             lock.EndRead();

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <string>
 
-#ifdef MENDREL_REMOTE_CLIENT_EXE
+#ifndef MENDREL_REMOTE_CLIENT_EXE
+#error "MENDREL_REMOTE_CLIENT_EXE names the program under test; the build defines it"
+#endif
 
 namespace {
 
@@ -122,21 +124,15 @@ TEST(RemoteClientProgram, HideWordDecidesWhetherTheWindowShows)
     }
 }
 
-// The user's settings folder as the program finds it, moved aside for the test and put back afterwards.
+// A settings folder of the test's own, named to the started program through the settings-folder variable; the
+// user's own settings are never touched.
 class TUserSettingsGuard {
 public:
-    TUserSettingsGuard() : folder_(GetAppDataFolder() + L"MendrelRemoteClient"), backup_(folder_ + L".test-backup")
+    TUserSettingsGuard() : folder_(scratch_.File(L"MendrelRemoteClient"))
     {
-        TTestFolder::RemoveTree(backup_);
-        if (FileExists(folder_))
-            ::MoveFileW(folder_.c_str(), backup_.c_str());
+        ::SetEnvironmentVariableW(kSettingsFolderVariable, folder_.c_str());
     }
-    ~TUserSettingsGuard()
-    {
-        TTestFolder::RemoveTree(folder_);
-        if (FileExists(backup_))
-            ::MoveFileW(backup_.c_str(), folder_.c_str());
-    }
+    ~TUserSettingsGuard() { ::SetEnvironmentVariableW(kSettingsFolderVariable, nullptr); }
     TUserSettingsGuard(const TUserSettingsGuard&) = delete;
     TUserSettingsGuard& operator=(const TUserSettingsGuard&) = delete;
 
@@ -152,8 +148,8 @@ public:
     }
 
 private:
+    TTestFolder scratch_;
     std::wstring folder_;
-    std::wstring backup_;
 };
 
 BOOL CALLBACK AddListRowCount(HWND child, LPARAM rows)
@@ -189,5 +185,3 @@ TEST(RemoteClientProgram, ClosingWithChecksHangingEndsTheProgramAtOnce)
 }
 
 } // namespace
-
-#endif

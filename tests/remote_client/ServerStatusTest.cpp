@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "UServerStatus.h"
+#include "XmlTools.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -77,6 +78,26 @@ TEST(ServerReport, StatusTextFromReport)
         EXPECT_EQ(report.Outcome, c.outcome);
         EXPECT_EQ(ServerReportStatusText(report), c.text);
     }
+}
+
+// A check worker makes its report documents from one class object; the reports read the same with it, nested, and
+// after it ended.
+TEST(ServerReport, DocumentsFromTheThreadsClassObjectReadAlike)
+{
+    const std::string body = "<Report><CurrentTime>12:00</CurrentTime><Memory><PhysicalFree>512</PhysicalFree>"
+                             "<TotalFree>2048</TotalFree></Memory></Report>";
+    const std::wstring alone = ServerReportStatusText(JudgeServerReport(body));
+    EXPECT_EQ(alone, kFullReportText);
+    {
+        TDomClassScope outer;
+        EXPECT_EQ(ServerReportStatusText(JudgeServerReport(body)), alone);
+        {
+            TDomClassScope inner;
+            EXPECT_EQ(ServerReportStatusText(JudgeServerReport(body)), alone);
+        }
+        EXPECT_EQ(ServerReportStatusText(JudgeServerReport("<Report/>")), L"Bad response");
+    }
+    EXPECT_EQ(ServerReportStatusText(JudgeServerReport(body)), alone);
 }
 
 TEST(ServerReport, FieldsForOtherViews)

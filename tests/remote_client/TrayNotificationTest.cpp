@@ -1,6 +1,7 @@
 // The tray pop-up: one window for the run owned by the main form, its size for short, long and multi-line
 // texts, its pictures, its count-down, the cleanup text, its place on the screen and the focus it leaves alone.
 #include "GuiHarness.h"
+#include "LayoutCheck.h"
 
 #include "UTrayNotificationFM.h"
 
@@ -266,13 +267,18 @@ TEST(TrayNotificationOwner, NeedsAMainForm)
     EXPECT_THROW(ShowTrayNotification(app, L"Nobody to own it", 3, 1), EAssertionFailed);
 }
 
-TEST_F(TrayNotificationTest, Screenshot)
+// The pop-up of one failure and the pop-up of several lines: every line with room, the pop-up on the screen's work
+// area (the pictures go to the artifacts).
+TEST_F(TrayNotificationTest, TextsAreShownWithinThePopUp)
 {
     ShowTrayNotification(app, L"Failed: http://127.0.0.1:3745 (Failed to connect)", 5, 2);
     session.PumpFor(100);
+    EXPECT_TRUE(gui::IsShown(Popup().Handle()));
+    EXPECT_EQ(gui::LayoutFaultsText(Popup().Handle()), "") << "one line:";
     gui::SaveScreenshot(Popup().Handle(), L"tray-notification");
     ShowTrayNotification(app, L"All items are fine\r\nServers: 2\r\nSites: 1\r\nChecked 12:00", 5, 1);
     session.PumpFor(100);
+    EXPECT_EQ(gui::LayoutFaultsText(Popup().Handle()), "") << "lines:";
     gui::SaveScreenshot(Popup().Handle(), L"tray-notification-lines");
 }
 

@@ -6,6 +6,7 @@
 
 #include "Exceptions.h"
 #include "ShellFolders.h"
+#include "Strings.h"
 
 #include <gtest/gtest.h>
 
@@ -265,9 +266,26 @@ TEST_F(RemoteClientMainTest, ProgramRunsUntilTheWindowCloses)
     EXPECT_TRUE(session.ShownBoxes().empty());
 }
 
-TEST_F(RemoteClientMainTest, SettingsFileBelowTheApplicationDataFolder)
+// The settings file of the program: below the roaming application-data folder, unless the process names a folder of
+// its own (with or without its last backslash); an empty name counts as none.
+TEST_F(RemoteClientMainTest, SettingsFileIsTheUsersUnlessTheProcessNamesAFolder)
 {
-    EXPECT_EQ(GetSettingsFileName(), GetAppDataFolder() + L"MendrelRemoteClient\\Settings.xml");
+    const std::wstring users = GetAppDataFolder() + L"MendrelRemoteClient\\Settings.xml";
+    struct Case {
+        const wchar_t* variable;
+        std::wstring file;
+    };
+    const Case cases[] = {
+        {nullptr, users},
+        {L"", users},
+        {L"C:\\Portable\\Mendrel", L"C:\\Portable\\Mendrel\\Settings.xml"},
+        {L"C:\\Portable\\Mendrel\\", L"C:\\Portable\\Mendrel\\Settings.xml"},
+    };
+    for (const auto& c : cases) {
+        ::SetEnvironmentVariableW(kSettingsFolderVariable, c.variable);
+        EXPECT_EQ(GetSettingsFileName(), c.file) << (c.variable ? WideToUtf8(c.variable) : "(none)");
+    }
+    ::SetEnvironmentVariableW(kSettingsFolderVariable, nullptr);
     auto window = MakeWindow();
     EXPECT_EQ(window->SettingsFileName(), settingsFile);
 }
@@ -292,19 +310,6 @@ TEST_F(RemoteClientMainTest, WindowGoesBeforeTheObjectsItShows)
     window->lvStatus.Add(L"Server", window->StatusObjectList.back().get());
     window.reset();
     EXPECT_FALSE(windowAlive);
-}
-
-TEST_F(RemoteClientMainTest, ScreenshotsOfThePages)
-{
-    auto window = MakeWindow();
-    session.ProcessPending();
-    window->BringToFront();
-    const wchar_t* names[] = {L"remote-main-status", L"remote-main-servers", L"remote-main-sites"};
-    for (int page = 0; page < 3; ++page) {
-        session.SelectTab(window->pgMain.TabHandle(), page);
-        session.PumpFor(50);
-        gui::SaveScreenshot(window->Handle(), names[page]);
-    }
 }
 
 } // namespace

@@ -371,7 +371,9 @@ TEST_F(XmlStore, ValuesSurviveTheFile)
         EXPECT_EQ(store->GetWideString(Format("Values/V%zu", i)), values[i]);
 }
 
-TEST_F(XmlStore, MalformedFileFailsToLoad)
+// A file that is no single well-formed XML document fails as a document error with the parser's reason; a file
+// that cannot be read fails as a system error, so that the two never pass for each other.
+TEST_F(XmlStore, MalformedFileFailsToLoadWithTheParsersReason)
 {
     const char* files[] = {
         "<Options><A></B></Options>", "", "not xml at all", "<Options>", "<Options><A>&undefined;</A></Options>",
@@ -379,10 +381,29 @@ TEST_F(XmlStore, MalformedFileFailsToLoad)
     };
     for (const char* file : files) {
         SCOPED_TRACE(file);
-        std::string message = ErrorOf([&] { StoreOn(file); });
-        EXPECT_NE(message, "<no error>");
-        EXPECT_FALSE(message.empty());
+        try {
+            StoreOn(file);
+            ADD_FAILURE() << "no error";
+        } catch (const EXMLDocError& e) {
+            EXPECT_FALSE(e.Message().empty());
+        } catch (const Exception& e) {
+            ADD_FAILURE() << "not a document error: " << e.Message();
+        }
     }
+
+    ComPtr<IXMLOptions> store = StoreOn("<Options><A>1</A></Options>");
+    HANDLE locked = CreateFileW(folder.File(L"Settings.xml").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    try {
+        store->Load();
+        ADD_FAILURE() << "no error";
+    } catch (const EXMLDocError& e) {
+        ADD_FAILURE() << "a file that cannot be opened reads as a malformed document: " << e.Message();
+    } catch (const EOSError& e) {
+        EXPECT_EQ(e.ErrorCode, static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << e.Message();
+    }
+    CloseHandle(locked);
 }
 
 TEST_F(XmlStore, FailedLoadKeepsTheDocument)

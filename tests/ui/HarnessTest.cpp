@@ -131,4 +131,26 @@ TEST_F(HarnessTest, ScreenshotIsAPngFileInTheArtifactsFolder)
     EXPECT_EQ(std::string(signature + 1, 3), "PNG");
 }
 
+// The pictures show what a person sees on Windows only with the system's own fonts: Marlett draws the caption
+// buttons (without it they read "0 1 r"), Tahoma is the dialog font. A missing face is substituted silently, so
+// the face that a font of that name really gets is compared.
+TEST(TestPrefix, HasTheFontsOfTheCaptionButtonsAndTheDialogs)
+{
+    HDC dc = ::GetDC(nullptr);
+    for (const wchar_t* face : {L"Marlett", L"Tahoma"}) {
+        LOGFONTW wanted{};
+        wanted.lfHeight = -12;
+        wanted.lfCharSet = DEFAULT_CHARSET;
+        ::lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+        HFONT font = ::CreateFontIndirectW(&wanted);
+        HGDIOBJ old = ::SelectObject(dc, font);
+        wchar_t got[LF_FACESIZE] = {};
+        ::GetTextFaceW(dc, LF_FACESIZE, got);
+        ::SelectObject(dc, old);
+        ::DeleteObject(font);
+        EXPECT_STREQ(got, face) << "the prefix lacks the font";
+    }
+    ::ReleaseDC(nullptr, dc);
+}
+
 } // namespace

@@ -303,4 +303,12 @@ std::vector<std::string> LayoutFaults(HWND topLevel)
     return walk.faults;
 }
 
+std::string LayoutFaultsText(HWND topLevel)
+{
+    std::string text;
+    for (const std::string& fault : LayoutFaults(topLevel))
+        text += "\n  " + fault;
+    return text;
+}
+
 } // namespace gui

@@ -19,6 +19,8 @@ namespace gui {
 // - a control's font is smaller than a 9-pixel font at 96 DPI scaled to the window's DPI (an unscaled font).
 // The children of standard controls (a list view's header, a combo box's edit) are the control's own affair.
 std::vector<std::string> LayoutFaults(HWND topLevel);
+// The same faults as one text, a line each, empty when there are none: EXPECT_EQ(LayoutFaultsText(w), "").
+std::string LayoutFaultsText(HWND topLevel);
 
 // The window's DPI as its controls are scaled for it.
 int WindowDpi(HWND window);

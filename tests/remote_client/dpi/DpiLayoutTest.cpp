@@ -15,14 +15,6 @@
 
 namespace {
 
-std::string Joined(const std::vector<std::string>& faults)
-{
-    std::string text;
-    for (const auto& fault : faults)
-        text += "\n  " + fault;
-    return text;
-}
-
 // The DPI that the run asked the prefix for (MENDREL_DPI), so that a setting that did not take is a failure.
 void ExpectAskedDpi(HWND window)
 {
@@ -60,8 +52,7 @@ TEST_F(RemoteClientAtDpi, MainWindowPagesAreLaidOut)
         SCOPED_TRACE(WideToUtf8(names[page]));
         session.SelectTab(window->pgMain.TabHandle(), page);
         session.PumpFor(50);
-        std::vector<std::string> faults = gui::LayoutFaults(window->Handle());
-        EXPECT_TRUE(faults.empty()) << Joined(faults);
+        EXPECT_EQ(gui::LayoutFaultsText(window->Handle()), "");
         gui::SaveScreenshot(window->Handle(), ShotName(names[page], window->Handle()));
     }
 }
@@ -106,8 +97,7 @@ TEST_F(RemoteClientAtDpi, EditDialogsAreLaidOut)
         session.Click(server.bbCheckCode.Handle());
         session.PumpFor(100);
         ExpectAskedDpi(server.Handle());
-        std::vector<std::string> faults = gui::LayoutFaults(server.Handle());
-        EXPECT_TRUE(faults.empty()) << "edit server:" << Joined(faults);
+        EXPECT_EQ(gui::LayoutFaultsText(server.Handle()), "") << "edit server:";
         gui::SaveScreenshot(server.Handle(), ShotName(L"edit-server", server.Handle()));
     }
     {
@@ -116,8 +106,7 @@ TEST_F(RemoteClientAtDpi, EditDialogsAreLaidOut)
         site.Show();
         session.Click(site.bbCheckCode.Handle());
         session.PumpFor(100);
-        std::vector<std::string> faults = gui::LayoutFaults(site.Handle());
-        EXPECT_TRUE(faults.empty()) << "edit site:" << Joined(faults);
+        EXPECT_EQ(gui::LayoutFaultsText(site.Handle()), "") << "edit site:";
         gui::SaveScreenshot(site.Handle(), ShotName(L"edit-site", site.Handle()));
     }
 }
