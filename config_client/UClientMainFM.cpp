@@ -200,20 +200,32 @@ void TfmMain::UpdateServiceButtons()
     bbRestartService.SetEnabled(buttons.RestartEnabled);
 }
 
-// A button that is disabled while it has the focus hands the focus to its partner, which is enabled then,
-// so that the keyboard keeps working on the page.
+// A button that is disabled while it has the focus hands the focus to its partner, so that the keyboard keeps
+// working on the page. Every button that is to be enabled is enabled first: a disabled partner cannot take the
+// focus, which would then be lost.
 void TfmMain::UpdateStressButtons()
 {
     TStressButtons buttons = StressButtonsFor(MemoryBlocks != nullptr, ProcessorThreads != nullptr);
-    auto set = [](TButton& button, bool enabled, TButton& partner) {
-        if (!enabled && button.Focused())
-            partner.SetFocus();
-        button.SetEnabled(enabled);
+    struct TPair {
+        TButton& button;
+        bool enabled;
+        TButton& partner;
     };
-    set(bbReleaseMemory, buttons.ReleaseMemoryEnabled, bbEatMemory);
-    set(bbEatMemory, buttons.EatMemoryEnabled, bbReleaseMemory);
-    set(bbReleaseProcessor, buttons.ReleaseProcessorEnabled, bbEatProcessor);
-    set(bbEatProcessor, buttons.EatProcessorEnabled, bbReleaseProcessor);
+    const TPair pairs[] = {{bbReleaseMemory, buttons.ReleaseMemoryEnabled, bbEatMemory},
+                           {bbEatMemory, buttons.EatMemoryEnabled, bbReleaseMemory},
+                           {bbReleaseProcessor, buttons.ReleaseProcessorEnabled, bbEatProcessor},
+                           {bbEatProcessor, buttons.EatProcessorEnabled, bbReleaseProcessor}};
+    for (const TPair& pair : pairs) {
+        if (pair.enabled)
+            pair.button.SetEnabled(true);
+    }
+    for (const TPair& pair : pairs) {
+        if (pair.enabled)
+            continue;
+        if (pair.button.Focused() && pair.partner.Enabled())
+            pair.partner.SetFocus();
+        pair.button.SetEnabled(false);
+    }
 }
 
 void TfmMain::RestartService()
