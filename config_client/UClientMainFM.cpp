@@ -18,6 +18,7 @@ const int kSettingsButtonHeight = 44;
 const int kSettingsButtonMargin = 10;
 const int kStressButtonWidth = 137;
 const int kStressButtonHeight = 41;
+const int kSelfCheckLineHeight = 20;
 
 // The service waits block the window; the wait cursor says so.
 class TWaitCursor {
@@ -75,6 +76,8 @@ TfmMain::TfmMain(TApplication& app, TfmMainOptions options)
       tsSettings(pgMain, L"&Settings"),
       PanelSettings(tsSettings),
       FrameBar(PanelSettings),
+      PanelSelfCheck(static_cast<TWinControl&>(PanelSettings)),
+      LabelSelfCheck(PanelSelfCheck),
       PanelButtons(static_cast<TWinControl&>(PanelSettings)),
       bbSave(PanelButtons, L"&Save only"),
       bbSaveAndRestart(PanelButtons, L"Save and &restart service"),
@@ -86,7 +89,8 @@ TfmMain::TfmMain(TApplication& app, TfmMainOptions options)
       bbReleaseMemory(sPanel2, L"&Release memory"),
       bbEatProcessor(sPanel2, L"&Consume processor"),
       bbReleaseProcessor(sPanel2, L"Re&lease processor"),
-      SkinManager(*this, options_.SetWindowTheme)
+      SkinManager(*this, options_.SetWindowTheme),
+      SelfCheck(options_.SelfCheckProbes ? *options_.SelfCheckProbes : SystemSelfCheckProbes())
 {
     LayOut();
     ConnectHandlers();
@@ -130,6 +134,10 @@ void TfmMain::LayOut()
     PanelButtons.SetBounds(0, 0, 0, 52);
     PanelButtons.SetAlign(TAlign::Bottom);
     FrameBar.SetAlign(TAlign::Client);
+    // Made before PanelButtons, so that it lies below them.
+    PanelSelfCheck.SetBounds(0, 0, 0, kSelfCheckLineHeight);
+    PanelSelfCheck.SetAlign(TAlign::Bottom);
+    LabelSelfCheck.SetBounds(kSettingsButtonMargin, 0, 563 - 2 * kSettingsButtonMargin, kSelfCheckLineHeight - 4);
     FrameBar.AddItem(L"&Behaviour");
     FrameBar.AddItem(L"&Service start");
     FrameBar.AddItem(L"Memory &overflow");
@@ -192,20 +200,32 @@ void TfmMain::UpdateServiceButtons()
     bbRestartService.SetEnabled(buttons.RestartEnabled);
 }
 
-// A button that is disabled while it has the focus hands the focus to its partner, which is enabled then,
-// so that the keyboard keeps working on the page.
+// A button that is disabled while it has the focus hands the focus to its partner, so that the keyboard keeps
+// working on the page. Every button that is to be enabled is enabled first: a disabled partner cannot take the
+// focus, which would then be lost.
 void TfmMain::UpdateStressButtons()
 {
     TStressButtons buttons = StressButtonsFor(MemoryBlocks != nullptr, ProcessorThreads != nullptr);
-    auto set = [](TButton& button, bool enabled, TButton& partner) {
-        if (!enabled && button.Focused())
-            partner.SetFocus();
-        button.SetEnabled(enabled);
+    struct TPair {
+        TButton& button;
+        bool enabled;
+        TButton& partner;
     };
-    set(bbReleaseMemory, buttons.ReleaseMemoryEnabled, bbEatMemory);
-    set(bbEatMemory, buttons.EatMemoryEnabled, bbReleaseMemory);
-    set(bbReleaseProcessor, buttons.ReleaseProcessorEnabled, bbEatProcessor);
-    set(bbEatProcessor, buttons.EatProcessorEnabled, bbReleaseProcessor);
+    const TPair pairs[] = {{bbReleaseMemory, buttons.ReleaseMemoryEnabled, bbEatMemory},
+                           {bbEatMemory, buttons.EatMemoryEnabled, bbReleaseMemory},
+                           {bbReleaseProcessor, buttons.ReleaseProcessorEnabled, bbEatProcessor},
+                           {bbEatProcessor, buttons.EatProcessorEnabled, bbReleaseProcessor}};
+    for (const TPair& pair : pairs) {
+        if (pair.enabled)
+            pair.button.SetEnabled(true);
+    }
+    for (const TPair& pair : pairs) {
+        if (pair.enabled)
+            continue;
+        if (pair.button.Focused() && pair.partner.Enabled())
+            pair.partner.SetFocus();
+        pair.button.SetEnabled(false);
+    }
 }
 
 void TfmMain::RestartService()
@@ -214,21 +234,107 @@ void TfmMain::RestartService()
     ::RestartService();
 }
 
+int TfmMain::ShowMessage(const std::wstring& text, UINT type)
+{
+    return Application().ShowMessageBox(text, kApplicationTitle, type);
+}
+
+void TfmMain::SaveFramesIntoImage()
+{
+    for (int i = 0; i < FrameBar.ItemCount(); ++i) {
+        if (TWinControl* frame = FrameBar.Item(i).Frame())
+            SettingsFrameOf(*frame).SaveSettings(*SettingsFile);
+    }
+}
+
+// Relative file names of the settings are the service's, taken from its folder, which is the settings file's.
+bool TfmMain::ConfirmSettingsToSave()
+{
+    SaveFramesIntoImage();
+    const std::wstring& path = SettingsFile->FileName();
+    TSettingsProblems problems = FindSettingsProblems(*SettingsFile, path.substr(0, path.find_last_of(L"\\/") + 1));
+    if (!problems.Refusal.empty()) {
+        ShowMessage(problems.Refusal, MB_OK | MB_ICONERROR);
+        return false;
+    }
+    return problems.Question.empty() || ShowMessage(problems.Question, MB_YESNO | MB_ICONWARNING) == IDYES;
+}
+
+void TfmMain::StartSelfCheck()
+{
+    LabelSelfCheck.SetCaption(L"Checking the service...");
+    SelfCheck.Start(
+        Handle(), SelfCheckTargetFrom(*SettingsFile), [this](const TSelfCheckResult& result) { SelfCheckDone(result); },
+        options_.SelfCheckBoundMs);
+}
+
+// The question comes only when the previous bytes were kept; putting them back takes the image and the open
+// frame back to them too, so that a later save does not write the failed settings again.
+void TfmMain::SelfCheckDone(const TSelfCheckResult& result)
+{
+    LabelSelfCheck.SetCaption(SelfCheckLine(result));
+    if (!SelfCheckFailed(result) || !KeptSettings)
+        return;
+    if (ShowMessage(L"Restore the settings that the service ran with before, and restart it?",
+                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    const std::wstring path = SettingsFile->FileName();
+    RestoreSettingsFile(path, *KeptSettings);
+    SettingsFile = std::make_unique<TSettingsImage>(path);
+    for (int i = 0; i < FrameBar.ItemCount(); ++i) {
+        if (TWinControl* frame = FrameBar.Item(i).Frame())
+            SettingsFrameOf(*frame).LoadSettings(*SettingsFile);
+    }
+    RestartService();
+    UpdateServiceButtons();
+    StartSelfCheck();
+}
+
+LRESULT TfmMain::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == TSelfCheckRunner::kMessage) {
+        SelfCheck.Deliver(lParam);
+        return 0;
+    }
+    return TForm::WindowProc(message, wParam, lParam);
+}
+
+// Another command makes the check's outcome meaningless; its line goes with it.
+void TfmMain::CancelSelfCheck()
+{
+    if (!SelfCheck.Running())
+        return;
+    SelfCheck.Cancel();
+    LabelSelfCheck.SetCaption(L"");
+}
+
 void TfmMain::bbSaveClick()
 {
+    CancelSelfCheck();
+    if (!ConfirmSettingsToSave())
+        return;
     SaveAllSettings();
     UpdateServiceButtons();
 }
 
+// The previous bytes are kept before the file is written; the check runs after the restart and the buttons'
+// update, on a thread of its own, while the window goes on answering.
 void TfmMain::bbSaveAndRestartClick()
 {
+    CancelSelfCheck();
+    LabelSelfCheck.SetCaption(L"");
+    if (!ConfirmSettingsToSave())
+        return;
+    KeptSettings = KeepSettingsFile(SettingsFile->FileName());
     SaveAllSettings();
     RestartService();
     UpdateServiceButtons();
+    StartSelfCheck();
 }
 
 void TfmMain::bbStopStartServiceClick()
 {
+    CancelSelfCheck();
     {
         TWaitCursor wait;
         StopOrStartService();
@@ -239,6 +345,7 @@ void TfmMain::bbStopStartServiceClick()
 // A button named "R&estart service" restarts the service, as its name promises; the settings are not saved.
 void TfmMain::bbRestartServiceClick()
 {
+    CancelSelfCheck();
     RestartService();
     UpdateServiceButtons();
 }

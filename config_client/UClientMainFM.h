@@ -10,6 +10,7 @@
 #include "StdCtrls.h"
 #include "UEatMemory.h"
 #include "UEatProcessor.h"
+#include "UServiceSelfCheck.h"
 #include "USettingsFrame.h"
 #include "UserRights.h"
 
@@ -38,6 +39,10 @@ struct TfmMainOptions {
     TMemoryBlockAllocator* MemoryAllocator = nullptr;
     // How the skin is switched for one window; empty takes SetWindowTheme.
     TSkinManager::TSetWindowTheme SetWindowTheme;
+    // How the check after "Save and restart service" looks at the service, and how long it may take; none
+    // takes the system's.
+    std::optional<TSelfCheckProbes> SelfCheckProbes;
+    DWORD SelfCheckBoundMs = kSelfCheckBoundMs;
 };
 
 // A page control whose access keys only switch pages: the key of the page already shown goes on to the
@@ -64,6 +69,13 @@ public:
     void UpdateStressButtons();
     // Stops the service, waiting for it, then starts it again.
     void RestartService();
+    // Saves the open frames into the image and judges the settings that cannot work: a refusal is shown, a
+    // question asked. True when the file may be written.
+    bool ConfirmSettingsToSave();
+    // Starts the check that the restarted service runs and answers; its line goes into LabelSelfCheck.
+    void StartSelfCheck();
+    void SelfCheckDone(const TSelfCheckResult& result);
+    void CancelSelfCheck();
 
     void bbSaveClick();
     void bbSaveAndRestartClick();
@@ -97,6 +109,9 @@ public:
     TTabSheet tsSettings;
     TPanel PanelSettings;
     TFrameBar FrameBar;
+    // Under the buttons: the outcome of the check after a restart.
+    TPanel PanelSelfCheck;
+    TLabel LabelSelfCheck;
     TPanel PanelButtons;
     TButton bbSave;
     TButton bbSaveAndRestart;
@@ -114,9 +129,18 @@ public:
     std::unique_ptr<TMemoryBlocks> MemoryBlocks;
     std::unique_ptr<TEatProcessorThreadList> ProcessorThreads;
 
+    // The settings file's bytes before the last "Save and restart service" wrote it: what the service ran with.
+    std::optional<TKeptSettings> KeptSettings;
+    TSelfCheckRunner SelfCheck;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
 private:
     void LayOut();
     void ConnectHandlers();
     void LoadFrame(TWinControl& frame);
     void SaveFrame(TWinControl& frame, bool& allowDestroy);
+    void SaveFramesIntoImage();
+    int ShowMessage(const std::wstring& text, UINT type);
 };

@@ -50,18 +50,24 @@ int HexDigit(char c)
 
 std::string FileNameText(const std::wstring& fileName) { return WideToAnsi(fileName); }
 
-[[noreturn]] void RaiseCreateError(const std::wstring& fileName, DWORD code)
-{
-    throw EFCreateError(
-        Format("Cannot create file \"%s\". %s", FileNameText(fileName).c_str(), SysErrorText(code).c_str()), code);
-}
-
 bool IsTransientReplaceError(DWORD code)
 {
     return code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
 }
 
 } // namespace
+
+void RaiseCreateError(const std::wstring& fileName, DWORD code)
+{
+    throw EFCreateError(
+        Format("Cannot create file \"%s\". %s", FileNameText(fileName).c_str(), SysErrorText(code).c_str()), code);
+}
+
+void RaiseOpenError(const std::wstring& fileName, DWORD code)
+{
+    throw EFOpenError(Format("Cannot open file \"%s\". %s", FileNameText(fileName).c_str(), SysErrorText(code).c_str()),
+                      code);
+}
 
 std::wstring SettingsFilePath()
 {
@@ -312,18 +318,22 @@ void TSettingsImage::WriteWideString(std::string_view section, std::string_view 
 void TSettingsImage::UpdateFile() const
 {
     Assert(!fileName_.empty(), "Settings image has no file", "USettingsFrame", __LINE__);
-    const std::string text = GetText();
-    const std::wstring temporary = fileName_ + L".tmp";
+    ReplaceFileBytes(fileName_, GetText());
+}
+
+void ReplaceFileBytes(const std::wstring& fileName, const std::string& text)
+{
+    const std::wstring temporary = fileName + L".tmp";
     auto fail = [&](DWORD code) {
         DeleteFileW(temporary.c_str());
-        RaiseCreateError(fileName_, code);
+        RaiseCreateError(fileName, code);
     };
 
     SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
     UniqueHandle file(NullIfInvalid(
         CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
     if (!file)
-        RaiseCreateError(fileName_, GetLastError());
+        RaiseCreateError(fileName, GetLastError());
     size_t written = 0;
     while (written < text.size()) {
         DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - written, 1u << 20));
@@ -345,7 +355,7 @@ void TSettingsImage::UpdateFile() const
         fail(GetLastError());
 
     for (DWORD attempt = 1;; ++attempt) {
-        if (MoveFileExW(temporary.c_str(), fileName_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (MoveFileExW(temporary.c_str(), fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return;
         DWORD code = GetLastError();
         if (attempt >= kReplaceAttempts || !IsTransientReplaceError(code))

@@ -29,6 +29,13 @@ public:
     using EOSError::EOSError;
 };
 
+// "Cannot create file "%s". %s" and "Cannot open file "%s". %s" with the system's text for the code.
+[[noreturn]] void RaiseCreateError(const std::wstring& fileName, DWORD code);
+[[noreturn]] void RaiseOpenError(const std::wstring& fileName, DWORD code);
+// Writes the bytes to a file beside fileName that then takes its place in one step. A failure raises
+// EFCreateError and leaves the file as it was.
+void ReplaceFileBytes(const std::wstring& fileName, const std::string& bytes);
+
 // Reads a stored number: signed 32-bit decimal, or hexadecimal after "0x"/"0X" (more than two characters).
 // False for anything else, including values outside the signed 32-bit range.
 bool TryParseSettingsInteger(std::string_view text, int& value);

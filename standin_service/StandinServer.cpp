@@ -243,6 +243,8 @@ void TStandinServer::Start(int port, const std::string& listenAddress)
 }
 
 // Closing the listener ends the accept loop; open connections are shut down so that their threads end at once.
+// Their threads are joined, not merely counted down: a thread that has said it is done may still be on its way
+// out, and the server (often on the caller's stack) must outlive it.
 void TStandinServer::Stop()
 {
     if (listener_ == INVALID_SOCKET)
@@ -252,12 +254,35 @@ void TStandinServer::Stop()
     listener_ = INVALID_SOCKET;
     if (acceptThread_.joinable())
         acceptThread_.join();
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (SOCKET client : clients_)
-        shutdown(client, SD_BOTH);
-    idle_.wait(lock, [this] { return activeClients_ == 0; });
-    lock.unlock();
+    std::map<std::thread::id, std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (SOCKET client : clients_)
+            shutdown(client, SD_BOTH);
+        threads.swap(clientThreads_);
+        finishedClients_.clear();
+    }
+    for (auto& [id, thread] : threads)
+        thread.join();
     WSACleanup();
+}
+
+void TStandinServer::JoinFinishedClients()
+{
+    std::vector<std::thread> finished;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (std::thread::id id : finishedClients_) {
+            auto it = clientThreads_.find(id);
+            if (it != clientThreads_.end()) {
+                finished.push_back(std::move(it->second));
+                clientThreads_.erase(it);
+            }
+        }
+        finishedClients_.clear();
+    }
+    for (std::thread& thread : finished)
+        thread.join();
 }
 
 void TStandinServer::AcceptLoop()
@@ -275,12 +300,13 @@ void TStandinServer::AcceptLoop()
         }
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &peer.sin_addr, text, sizeof(text));
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            clients_.insert(client);
-            ++activeClients_;
-        }
-        std::thread([this, client, name = std::string(text)] { Serve(client, name); }).detach();
+        JoinFinishedClients();
+        // The thread is recorded under the lock, before it can report itself finished.
+        std::lock_guard<std::mutex> lock(mutex_);
+        clients_.insert(client);
+        std::thread thread([this, client, name = std::string(text)] { Serve(client, name); });
+        std::thread::id id = thread.get_id();
+        clientThreads_.emplace(id, std::move(thread));
     }
 }
 
@@ -322,11 +348,8 @@ void TStandinServer::Serve(SOCKET client, std::string peer)
         }
     }
     shutdown(client, SD_SEND);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        clients_.erase(client);
-        closesocket(client);
-        --activeClients_;
-    }
-    idle_.notify_all();
+    std::lock_guard<std::mutex> lock(mutex_);
+    clients_.erase(client);
+    closesocket(client);
+    finishedClients_.push_back(std::this_thread::get_id());
 }

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -93,6 +92,7 @@ public:
 private:
     void AcceptLoop();
     void Serve(SOCKET client, std::string peer);
+    void JoinFinishedClients();
 
     TStandinService& service_;
     SOCKET listener_ = INVALID_SOCKET;
@@ -101,6 +101,8 @@ private:
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;
     std::set<SOCKET> clients_;
-    int activeClients_ = 0;
-    std::condition_variable idle_;
+    // The threads that serve connections, joined once they have said that they are done (or by Stop): a joined
+    // thread touches nothing of the server any more.
+    std::map<std::thread::id, std::thread> clientThreads_;
+    std::vector<std::thread::id> finishedClients_;
 };

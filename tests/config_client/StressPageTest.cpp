@@ -81,6 +81,29 @@ protected:
     std::map<HWND, bool> themes;
 };
 
+// The release button goes grey as it is pressed; the keyboard goes on at the consume button beside it, which is
+// enabled by then.
+TEST_F(StressPageTest, FocusGoesToTheConsumeButtonAfterARelease)
+{
+    TfmMain& main = OpenStressPage();
+    struct Case {
+        const char* name;
+        TButton& consume;
+        TButton& release;
+    };
+    const Case cases[] = {{"memory", main.bbEatMemory, main.bbReleaseMemory},
+                          {"processor", main.bbEatProcessor, main.bbReleaseProcessor}};
+    for (const Case& c : cases) {
+        session.Click(c.consume.Handle());
+        ASSERT_TRUE(gui::IsEnabled(c.release.Handle())) << c.name;
+        ::SetFocus(c.release.Handle());
+        session.Click(c.release.Handle());
+        session.ProcessPending();
+        EXPECT_TRUE(gui::IsEnabled(c.consume.Handle())) << c.name;
+        EXPECT_EQ(::GetFocus(), c.consume.Handle()) << c.name;
+    }
+}
+
 TEST_F(StressPageTest, EachLoadHasItsPairOfButtonsAndBothCanRunTogether)
 {
     TfmMain& main = OpenStressPage();

@@ -112,6 +112,11 @@ class Handler(BaseHTTPRequestHandler):
             if self.authorized(BASIC_USER, BASIC_PASSWORD):
                 self.send_body(200, REPORT if resource == "Report" else b"<html>Rebooting</html>", "text/xml")
             return
+        # The report at the root, as the Mendrel service serves it, behind the same account.
+        if path == "/Report":
+            if self.authorized(BASIC_USER, BASIC_PASSWORD):
+                self.send_body(200, REPORT, "text/xml")
+            return
         if path.startswith("/authempty/"):
             if self.authorized("", ""):
                 self.send_body(200, REPORT, "text/xml")

@@ -363,3 +363,54 @@ TEST(StandinProgram, RunsAsTheMendrelServiceAndStopsPromptly)
     EXPECT_LT(GetTickCount64() - start, 3000u);
     EXPECT_EQ(CheckUntilAnswered(port, 0), L"Failed to connect");
 }
+
+// Servers on the stack, each stopped and destroyed while a client keeps making short connections to it: a thread
+// that serves a connection must be out of the server before Stop returns. The loop is bounded by its rounds.
+TEST(StandinServer, StopsUnderALoopOfShortConnections)
+{
+    TTempFolder folder;
+    TStandinSettings settings;
+    settings.Enabled = true;
+    settings.Login = "monitor";
+    settings.Password = "pa55";
+    TStandinService service(settings, (folder.Path() / L"RebootOrders.log").wstring());
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    int served = 0;
+    for (int round = 0; round < 40; ++round) {
+        std::atomic<bool> done{false};
+        std::atomic<int> answers{0};
+        int port = 0;
+        {
+            TStandinServer server(service);
+            server.Start(0, "127.0.0.1");
+            port = server.Port();
+            std::thread client([&] {
+                const std::string request = "GET /Report HTTP/1.0\r\nAuthorization: Basic bW9uaXRvcjpwYTU1\r\n\r\n";
+                for (int i = 0; i < 200 && !done; ++i) {
+                    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+                    sockaddr_in address = {};
+                    address.sin_family = AF_INET;
+                    address.sin_port = htons(static_cast<u_short>(port));
+                    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+                        send(s, request.data(), static_cast<int>(request.size()), 0);
+                        char buffer[512];
+                        if (i % 2 == 0 && recv(s, buffer, sizeof(buffer), 0) > 0)
+                            ++answers;
+                    }
+                    closesocket(s);
+                }
+            });
+            Sleep(static_cast<DWORD>(5 + round % 7 * 3));
+            ULONGLONG start = GetTickCount64();
+            server.Stop();
+            EXPECT_LT(GetTickCount64() - start, 5000u) << "round " << round;
+            done = true;
+            client.join();
+        }
+        served += answers;
+    }
+    WSACleanup();
+    EXPECT_GT(served, 0);
+}
