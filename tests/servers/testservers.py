@@ -8,6 +8,8 @@ every server listens:
   hang      accepts connections and never answers
   trap      counts connections; a resource that must never be fetched points here (GET /trap-hits on http)
   refused   a port that nothing listens on
+Redirects (/redirect/...) send the request on: to an absolute URL, a relative one, to https, to another host
+name of the loopback (localhost), in a chain of a given length, or in a loop.
 Ends by itself after --lifetime seconds, or on SIGTERM.
 """
 import argparse
@@ -69,7 +71,40 @@ class Handler(BaseHTTPRequestHandler):
                        extra=[("WWW-Authenticate", "Basic realm=\"Mendrel\"")])
         return False
 
+    def redirect(self, code, location):
+        self.send_body(code, b"<html><body>Moved</body></html>", extra=[("Location", location)])
+
+    def redirects(self, path):
+        """The /redirect/ paths; False when path is none of them."""
+        here = "http://127.0.0.1:%d" % ports["http"]
+        rest = path[len("/redirect/"):]
+        fixed = {
+            "absolute": (302, here + "/page"),
+            "relative/deeper": (301, "../../page"),
+            "rootpath": (307, "/page"),
+            "see-other": (303, "/page"),
+            "permanent": (308, "/page"),
+            "https": (302, "https://127.0.0.1:%d/page" % ports.get("https", 0)),
+            "loop": (302, "/redirect/loop"),
+            "same-host/Report": (302, "/auth/Report"),
+            "other-host/Report": (302, "http://localhost:%d/auth/Report" % ports["http"]),
+            "nolocation": None,
+        }
+        if rest in fixed:
+            if fixed[rest] is None:
+                self.send_body(302, b"<html><body>Moved without a Location, Welcome</body></html>")
+            else:
+                self.redirect(*fixed[rest])
+            return True
+        if rest.startswith("chain/"):
+            n = int(rest[len("chain/"):] or "0")
+            self.redirect(302, "/redirect/chain/%d" % (n - 1) if n > 1 else "/page")
+            return True
+        return False
+
     def do_GET(self):
+        if self.path.startswith("/redirect/") and self.redirects(self.path.split("?", 1)[0]):
+            return
         path = self.path.split("?", 1)[0]
         base, _, resource = path.rpartition("/")
         if resource == "Reboot":
@@ -101,6 +136,9 @@ class Handler(BaseHTTPRequestHandler):
             "/trap-hits": lambda: self.send_body(200, str(trap_hits).encode(), "text/plain"),
             "/reboots": lambda: self.send_body(200, repr(sorted(reboots.items())).encode(), "text/plain"),
             "/headers": lambda: self.send_body(200, str(self.headers).encode(), "text/plain"),
+            "/request-line": lambda: self.send_body(200, self.requestline.encode(), "text/plain"),
+            "/hugetime/Report": lambda: self.send_body(
+                200, b"<Report><CurrentTime>" + b"9" * (3 * 1024 * 1024) + b"</CurrentTime></Report>", "text/xml"),
             "/endless": self.endless,
             "/endless/Report": self.endless,
             "/partial/Report": lambda: self.partial(b"<Report><CurrentTime>12:00</CurrentTime></Report>"),
@@ -111,6 +149,10 @@ class Handler(BaseHTTPRequestHandler):
         if path.startswith("/auth/"):
             if self.authorized(BASIC_USER, BASIC_PASSWORD):
                 self.send_body(200, REPORT if resource == "Report" else b"<html>Rebooting</html>", "text/xml")
+            return
+        if path.startswith("/authodd/"):
+            if self.authorized("ad min", "p@ss:w%rd"):
+                self.send_body(200, REPORT if resource == "Report" else b"<html>Welcome in</html>", "text/xml")
             return
         if path.startswith("/authempty/"):
             if self.authorized("", ""):
