@@ -31,8 +31,6 @@ namespace {
 
 constexpr const char* kUnit = "UUtils";
 constexpr DWORD kReadChunk = 65536;
-// As many redirects as WinHTTP follows by default; one more ends the request as a failed open.
-constexpr int kMaxRedirects = 10;
 // The security problem that the URL service reports for a redirect from https to http.
 constexpr DWORD kHttpsToHttpOnRedirect = 12042;
 

@@ -90,3 +90,24 @@ TEST(SiteCheck, PageTextIsTheLastBodyThatCouldBeOpened)
     EXPECT_EQ(status.StatusText, L"Failed to connect");
     EXPECT_EQ(status.PageText, "<html><body>Welcome to the shop</body></html>");
 }
+
+// The URL service delivers the body of every answer, whatever its status; only the page decides.
+TEST(SiteCheck, StatusOfThePageIsNotJudged)
+{
+    struct Case {
+        int status;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {200, L"Code found"}, {203, L"Code found"},     {400, L"Code found"},     {403, L"Code found"},
+        {404, L"Code found"}, {410, L"Code found"},     {500, L"Code found"},     {502, L"Code found"},
+        {503, L"Code found"}, {204, L"Code not found"}, {304, L"Code not found"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        TCheckSiteStatus status(
+            SiteSettings(TTestServers::Get().Http(L"/status/" + std::to_wstring(c.status)), L"Welcome, status"));
+        status.RunCheck();
+        EXPECT_EQ(status.StatusText, c.text);
+    }
+}

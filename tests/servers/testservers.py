@@ -150,6 +150,12 @@ class Handler(BaseHTTPRequestHandler):
             if self.authorized(BASIC_USER, BASIC_PASSWORD):
                 self.send_body(200, REPORT if resource == "Report" else b"<html>Rebooting</html>", "text/xml")
             return
+        if path.startswith("/status/"):
+            # Any status with a page that names it; no body where HTTP allows none.
+            code = int(path[len("/status/"):])
+            body = b"" if code in (204, 304) else ("<html><body>Welcome, status %d</body></html>" % code).encode()
+            self.send_body(code, body)
+            return
         if path.startswith("/authodd/"):
             if self.authorized("ad min", "p@ss:w%rd"):
                 self.send_body(200, REPORT if resource == "Report" else b"<html>Welcome in</html>", "text/xml")
