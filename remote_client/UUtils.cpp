@@ -1,6 +1,7 @@
 #include "UUtils.h"
 
 #include "Exceptions.h"
+#include "UProxyChoice.h"
 #include "UUrlParts.h"
 #include "Strings.h"
 #include "Unique.h"
@@ -66,16 +67,6 @@ bool IsCertificateProblem(DWORD code)
     case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return true;
     default: return false;
     }
-}
-
-// One session for every request of the process: opening a session reads the proxy configuration, which costs
-// more than a loopback request itself. Requests on one session may run on any number of threads.
-HINTERNET SharedSession()
-{
-    static HINTERNET session =
-        WinHttpOpen(L"Mozilla/5.0 (compatible; MendrelRemoteClient)", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    return session;
 }
 
 // The first scheme the server offered when WinHTTP can answer it, else the strongest one it can.
@@ -292,6 +283,7 @@ private:
     std::optional<std::wstring> RedirectTarget(const THop& hop, const std::wstring& current);
     bool OpenRequest(const TUrlParts& parts, THop& hop);
     bool AnswerChallenge(const TUrlParts& parts, THop& hop, DWORD statusCode);
+    bool AnswerProxyChallenge(const TUrlParts& parts, THop& hop);
     bool SetChallengeCredentials(const TUrlParts& parts, THop& hop, DWORD statusCode, const std::wstring& username,
                                  const std::wstring& password);
     // A problem of the request (or, without one, of the redirect under way) that the callback may accept.
@@ -418,7 +410,10 @@ bool TRetrieval::Exchange(const std::wstring& url, const TUrlParts& parts, bool 
 {
     Progress(BINDSTATUS_FINDINGRESOURCE, parts.Host);
     securityFlags_ = 0;
-    HINTERNET session = SharedSession();
+    // The proxy as the user's Internet settings give it, looked up here on the thread of the request.
+    std::wstring target =
+        (parts.Secure ? L"https://" : L"http://") + parts.Host + L":" + std::to_wstring(parts.Port) + parts.Object;
+    HINTERNET session = SessionForProxy(ProxyForURL(target));
     if (!session) {
         error = GetLastError();
         return false;
@@ -491,7 +486,7 @@ bool TRetrieval::Exchange(const std::wstring& url, const TUrlParts& parts, bool 
             retry = AnswerChallenge(parts, hop, statusCode);
         } else if (statusCode == HTTP_STATUS_PROXY_AUTH_REQ && !proxyAsked) {
             proxyAsked = true;
-            retry = AnswerChallenge(parts, hop, statusCode);
+            retry = AnswerProxyChallenge(parts, hop);
         }
         if (!retry)
             return true;
@@ -567,6 +562,25 @@ bool TRetrieval::AnswerChallenge(const TUrlParts& parts, THop& hop, DWORD status
     if (hr != S_OK || !username)
         return false;
     return SetChallengeCredentials(parts, hop, statusCode, username, password ? password : L"");
+}
+
+// A proxy is offered the logged-on user's own logon (Negotiate or NTLM), as the URL service offers it, and never
+// the item's credentials, which belong to the server; a proxy that wants a password of its own gets none.
+bool TRetrieval::AnswerProxyChallenge(const TUrlParts& parts, THop& hop)
+{
+    DWORD supported = 0, first = 0, target = 0;
+    if (!WinHttpQueryAuthSchemes(hop.Request.get(), &supported, &first, &target))
+        return false;
+    DWORD scheme = (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                   : (supported & WINHTTP_AUTH_SCHEME_NTLM)    ? WINHTTP_AUTH_SCHEME_NTLM
+                                                               : 0;
+    if (scheme == 0)
+        return false;
+    if (hop.ProxyCredentialsGiven && !OpenRequest(parts, hop))
+        return false;
+    hop.ProxyCredentialsGiven = true;
+    return WinHttpSetCredentials(hop.Request.get(), WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr) !=
+           FALSE;
 }
 
 // Credentials for the scheme that the answer of the hop's request offers. A request that has already sent
