@@ -78,8 +78,19 @@ public:
         }
 
         TProxyChoice choice;
+        // One automatic lookup at a time, until its answer is kept: a burst of first checks would otherwise
+        // detect as many times at once. Whoever waited finds the answer kept, or the detection paused.
+        std::unique_lock<std::mutex> serial(lookupMutex_, std::defer_lock);
         if (settings.Read) {
             std::optional<TProxyChoice> automatic;
+            if (detect || !settings.AutoConfigURL.empty()) {
+                serial.lock();
+                std::lock_guard<std::mutex> lock(mutex_);
+                auto it = choices_.find(key);
+                if (it != choices_.end() && GetTickCount64() < it->second.second)
+                    return it->second.first;
+                detect = detect && GetTickCount64() >= detectionPausedUntil_;
+            }
             if (detect || !settings.AutoConfigURL.empty())
                 automatic = FromScript(url, settings, detect);
             if (automatic)
@@ -163,6 +174,7 @@ private:
         return session;
     }
 
+    std::mutex lookupMutex_;
     std::mutex mutex_;
     std::map<std::wstring, std::pair<TProxyChoice, ULONGLONG>> choices_;
     TUserSettings settings_;
