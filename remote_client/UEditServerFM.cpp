@@ -120,12 +120,13 @@ void TfmEditServer::bbCheckCodeClick()
     TServerReport report = JudgeServerReport(document.Get(), *body);
     switch (report.Outcome) {
     case TServerReport::TOutcome::ParserError:
-        ShowCheckMessage(report.ErrorText, kCheckFailedColor);
+        ShowCheckMessage(CutStatusText(report.ErrorText), kCheckFailedColor);
         LabelShowDetails.Show();
         break;
     case TServerReport::TOutcome::BadResponse: ShowCheckMessage(L"Bad response", kCheckFailedColor); break;
     case TServerReport::TOutcome::Report:
-        ShowCheckMessage(FormatW(L"%ls: Total free: %ls MB", report.CurrentTime.c_str(), report.TotalFree.c_str()),
+        ShowCheckMessage(CutStatusText(FormatW(L"%ls: Total free: %ls MB", CutStatusText(report.CurrentTime).c_str(),
+                                               CutStatusText(report.TotalFree).c_str())),
                          kCheckSucceededColor);
         break;
     }

@@ -81,14 +81,11 @@ TServerReport JudgeReportText(IXMLDOMDocument2* document, const std::string& bod
     TBstr xml(text);
     std::wstring().swap(text);
     VARIANT_BOOL loaded = VARIANT_FALSE;
+    SetErrorInfo(0, nullptr);
     HRESULT hr = document->loadXML(xml.get(), &loaded);
     if (FAILED(hr)) {
-        try {
-            OleCheck(hr);
-        } catch (const EOleError& e) {
-            report.Outcome = TServerReport::TOutcome::ParserError;
-            report.ErrorText = e.WideMessage();
-        }
+        report.Outcome = TServerReport::TOutcome::ParserError;
+        report.ErrorText = ParserErrorText(document, hr);
         return report;
     }
     std::optional<std::wstring> currentTime = NodeText(document, L"/Report/CurrentTime");
@@ -101,7 +98,56 @@ TServerReport JudgeReportText(IXMLDOMDocument2* document, const std::string& bod
     return report;
 }
 
+// The parser's texts end with a line break.
+std::wstring TrimmedText(std::wstring text)
+{
+    while (!text.empty() && std::iswspace(text.back()))
+        text.pop_back();
+    return text;
+}
+
 } // namespace
+
+std::wstring CutStatusText(std::wstring text)
+{
+    if (text.size() <= kMaxStatusTextChars)
+        return text;
+    size_t keep = kMaxStatusTextChars - 1;
+    // Never half of a surrogate pair.
+    if (IS_HIGH_SURROGATE(text[keep - 1]))
+        --keep;
+    text.resize(keep);
+    text += L'\u2026';
+    return text;
+}
+
+std::wstring ParserErrorText(IXMLDOMDocument2* document, HRESULT loadResult)
+{
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, &info) == S_OK && info) {
+        TBstr description;
+        if (SUCCEEDED(info->GetDescription(description.out()))) {
+            std::wstring text = TrimmedText(description.str());
+            if (!text.empty())
+                return text;
+        }
+    }
+    ComPtr<IXMLDOMParseError> parseError;
+    if (document && SUCCEEDED(document->get_parseError(&parseError)) && parseError) {
+        TBstr reason;
+        if (SUCCEEDED(parseError->get_reason(reason.out()))) {
+            std::wstring text = TrimmedText(reason.str());
+            if (!text.empty())
+                return text;
+        }
+    }
+    try {
+        OleCheck(loadResult);
+    } catch (const EOleError& e) {
+        return e.WideMessage();
+    }
+    return FormatW(L"OLE error %08X", static_cast<unsigned>(loadResult));
+}
 
 ComPtr<IXMLDOMDocument2> NewReportDocument()
 {
@@ -148,9 +194,11 @@ std::wstring ServerReportStatusText(const TServerReport& report)
 {
     switch (report.Outcome) {
     case TServerReport::TOutcome::Report:
-        return FormatW(L"%ls: Physical free: %ls MB, Total free: %ls MB.", report.CurrentTime.c_str(),
-                       report.PhysicalFree.c_str(), report.TotalFree.c_str());
-    case TServerReport::TOutcome::ParserError: return report.ErrorText;
+        // Each value is cut first, so that a huge one is not formatted whole.
+        return CutStatusText(
+            FormatW(L"%ls: Physical free: %ls MB, Total free: %ls MB.", CutStatusText(report.CurrentTime).c_str(),
+                    CutStatusText(report.PhysicalFree).c_str(), CutStatusText(report.TotalFree).c_str()));
+    case TServerReport::TOutcome::ParserError: return CutStatusText(report.ErrorText);
     default: return L"Bad response";
     }
 }

@@ -24,6 +24,15 @@ struct TServerReport {
     std::wstring ErrorText;
 };
 
+// The most characters of a status text that a row shows; a longer text (a peer's value can be of any length) is
+// cut to this many, its last one an ellipsis.
+constexpr size_t kMaxStatusTextChars = 512;
+std::wstring CutStatusText(std::wstring text);
+
+// What is shown when the parser raised loadResult: its own reason (the error object it set, else the document's
+// parse error), else the system's text for the result.
+std::wstring ParserErrorText(IXMLDOMDocument2* document, HRESULT loadResult);
+
 // A fresh MSXML DOM document for a report; raises EOleError when none can be created.
 Microsoft::WRL::ComPtr<IXMLDOMDocument2> NewReportDocument();
 // Loads body (8-bit, read in the ANSI code page) into document and judges it. Raises when a node cannot be
@@ -31,7 +40,8 @@ Microsoft::WRL::ComPtr<IXMLDOMDocument2> NewReportDocument();
 TServerReport JudgeServerReport(IXMLDOMDocument2* document, const std::string& body);
 // The same with a document of its own.
 TServerReport JudgeServerReport(const std::string& body);
-// "%s: Physical free: %s MB, Total free: %s MB.", "Bad response" or the parser's message.
+// "%s: Physical free: %s MB, Total free: %s MB.", "Bad response" or the parser's message; at most
+// kMaxStatusTextChars characters.
 std::wstring ServerReportStatusText(const TServerReport& report);
 
 // The request URL of a resource ("Report", "Reboot") below a server's URL setting.

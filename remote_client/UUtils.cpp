@@ -1,6 +1,8 @@
 #include "UUtils.h"
 
 #include "Exceptions.h"
+#include "UProxyChoice.h"
+#include "UUrlParts.h"
 #include "Strings.h"
 #include "Unique.h"
 #include "WinTools.h"
@@ -31,6 +33,8 @@ namespace {
 
 constexpr const char* kUnit = "UUtils";
 constexpr DWORD kReadChunk = 65536;
+// The security problem that the URL service reports for a redirect from https to http.
+constexpr DWORD kHttpsToHttpOnRedirect = 12042;
 
 // ---------------------------------------------------------------------------------------------------------------
 // Retrieval
@@ -64,16 +68,6 @@ bool IsCertificateProblem(DWORD code)
     case ERROR_WINHTTP_SECURE_CERT_REV_FAILED: return true;
     default: return false;
     }
-}
-
-// One session for every request of the process: opening a session reads the proxy configuration, which costs
-// more than a loopback request itself. Requests on one session may run on any number of threads.
-HINTERNET SharedSession()
-{
-    static HINTERNET session =
-        WinHttpOpen(L"Mozilla/5.0 (compatible; MendrelRemoteClient)", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    return session;
 }
 
 // The first scheme the server offered when WinHTTP can answer it, else the strongest one it can.
@@ -277,7 +271,30 @@ private:
         WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof(ms));
         return WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &ms, sizeof(ms)) != FALSE;
     }
-    bool AnswerChallenge(HINTERNET request, DWORD statusCode);
+    // One request and its answer; the members are closed in the reverse order.
+    struct THop {
+        UniqueInternet Connection;
+        UniqueInternet Request;
+        std::unique_ptr<TDeadlineWatch> Watch;
+        bool ServerCredentialsGiven = false;
+        bool ProxyCredentialsGiven = false;
+        void Close()
+        {
+            Watch.reset();
+            Request.reset();
+            Connection.reset();
+            ServerCredentialsGiven = ProxyCredentialsGiven = false;
+        }
+        ~THop() { Close(); }
+    };
+    bool Exchange(const std::wstring& url, const TUrlParts& parts, bool askedHost, THop& hop, DWORD& error);
+    std::optional<std::wstring> RedirectTarget(const THop& hop, const std::wstring& current);
+    bool OpenRequest(const TUrlParts& parts, THop& hop);
+    bool AnswerChallenge(const TUrlParts& parts, THop& hop, DWORD statusCode);
+    bool AnswerProxyChallenge(const TUrlParts& parts, THop& hop);
+    bool SetChallengeCredentials(const TUrlParts& parts, THop& hop, DWORD statusCode, const std::wstring& username,
+                                 const std::wstring& password);
+    // A problem of the request (or, without one, of the redirect under way) that the callback may accept.
     bool AcceptSecurityProblem(HINTERNET request, DWORD problem);
     std::string ReadBody(HINTERNET request);
 
@@ -287,9 +304,14 @@ private:
     ULONGLONG deadline_;
     DWORD httpStatus_ = 0;
     DWORD bindFlags_ = 0;
+    // The certificate problems that the callback accepted, for every later request of the retrieval.
+    DWORD securityFlags_ = 0;
     ComPtr<TBinding> binding_;
 };
 
+// Redirects are followed here rather than by WinHTTP, so that each hop is judged as the URL service judges it:
+// a bounded number of them, a step from https down to http put to the callback as a security problem, and the
+// caller's credentials offered only to the host that was asked for.
 std::optional<std::string> TRetrieval::Run()
 {
     if (callback_) {
@@ -302,95 +324,182 @@ std::optional<std::string> TRetrieval::Run()
             return std::nullopt;
     }
 
-    URL_COMPONENTS parts = {};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = DWORD(-1);
-    if (url_.empty() || !WinHttpCrackUrl(url_.c_str(), static_cast<DWORD>(url_.size()), 0, &parts))
-        return Fail(url_.empty() ? ERROR_WINHTTP_INVALID_URL : GetLastError());
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
-        return Fail(ERROR_WINHTTP_UNRECOGNIZED_SCHEME);
-    std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
-    object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (object.empty())
-        object = L"/";
-
-    Progress(BINDSTATUS_FINDINGRESOURCE, host);
-    HINTERNET session = SharedSession();
-    if (!session)
-        return Fail(GetLastError());
-    UniqueInternet connection(WinHttpConnect(session, host.c_str(), parts.nPort, 0));
-    if (!connection)
-        return Fail(GetLastError());
-    DWORD openFlags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    UniqueInternet request(WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                              WINHTTP_DEFAULT_ACCEPT_TYPES, openFlags));
-    if (!request)
-        return Fail(GetLastError());
-    TDeadlineWatch watch(request.get(), deadline_);
-    if (bindFlags_ & (BINDF_PRAGMA_NO_CACHE | BINDF_GETNEWESTVERSION))
-        WinHttpAddRequestHeaders(request.get(), L"Pragma: no-cache\r\nCache-Control: no-cache", DWORD(-1),
-                                 WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
-
-    bool challengeAnswered = false;
-    bool securityAsked = false;
-    for (;;) {
-        if (Aborted())
-            return Abort();
-        // No resolve timeout: with one WinHTTP resolves every name on a pool thread of its own, which doubles
-        // the threads of a busy runner; the system resolver's own time-outs bound a lookup.
-        int ms = static_cast<int>(std::max<DWORD>(Remaining(), 1));
-        if (Remaining() == 0 || !WinHttpSetTimeouts(request.get(), 0, ms, ms, ms) || !SetReceiveTimeout(request.get()))
-            return Fail(ERROR_WINHTTP_TIMEOUT);
-        Progress(BINDSTATUS_CONNECTING, host);
-        Progress(BINDSTATUS_SENDINGREQUEST, url_);
-        if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-            DWORD error = GetLastError();
-            if (!securityAsked && IsCertificateProblem(error)) {
-                securityAsked = true;
-                if (AcceptSecurityProblem(request.get(), error))
-                    continue;
-            }
+    DWORD error = 0;
+    std::optional<TUrlParts> parts = SplitRequestURL(url_, error);
+    if (!parts)
+        return Fail(error);
+    const std::wstring askedHost = parts->Host;
+    std::wstring current = url_;
+    THop hop;
+    for (int redirects = 0;; ++redirects) {
+        hop.Close();
+        if (!Exchange(current, *parts, SameHost(parts->Host, askedHost), hop, error))
+            return error == ERROR_OPERATION_ABORTED ? Abort() : Fail(error);
+        std::optional<std::wstring> next = RedirectTarget(hop, current);
+        if (!next)
+            break;
+        if (redirects >= kMaxRedirects)
+            return Fail(ERROR_WINHTTP_REDIRECT_FAILED);
+        std::optional<TUrlParts> nextParts = SplitRequestURL(*next, error);
+        if (!nextParts)
             return Fail(error);
-        }
-        if (Remaining() == 0)
-            return Fail(ERROR_WINHTTP_TIMEOUT);
-        SetReceiveTimeout(request.get());
-        if (!WinHttpReceiveResponse(request.get(), nullptr)) {
-            DWORD error = GetLastError();
-            if (!securityAsked && IsCertificateProblem(error)) {
-                securityAsked = true;
-                if (AcceptSecurityProblem(request.get(), error))
-                    continue;
-            }
-            return Fail(error);
-        }
-        // Headers that come in after the deadline are as late as none at all.
-        if (Remaining() == 0)
-            return Fail(ERROR_WINHTTP_TIMEOUT);
-        DWORD statusCode = 0, size = sizeof(statusCode);
-        WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &statusCode, &size, WINHTTP_NO_HEADER_INDEX);
-        httpStatus_ = statusCode;
-        if ((statusCode == HTTP_STATUS_DENIED || statusCode == HTTP_STATUS_PROXY_AUTH_REQ) && !challengeAnswered) {
-            challengeAnswered = true;
-            if (AnswerChallenge(request.get(), statusCode))
-                continue;
-        }
-        break;
+        if (parts->Secure && !nextParts->Secure && !AcceptSecurityProblem(nullptr, kHttpsToHttpOnRedirect))
+            return Fail(ERROR_WINHTTP_REDIRECT_FAILED);
+        Progress(BINDSTATUS_REDIRECTING, *next);
+        current = *next;
+        parts = std::move(nextParts);
     }
 
+    HINTERNET request = hop.Request.get();
     wchar_t contentType[256] = {};
     DWORD typeSize = sizeof(contentType);
-    if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX, contentType,
-                            &typeSize, WINHTTP_NO_HEADER_INDEX))
+    if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX, contentType, &typeSize,
+                            WINHTTP_NO_HEADER_INDEX))
         Progress(BINDSTATUS_MIMETYPEAVAILABLE, contentType);
-    std::string body = ReadBody(request.get());
+    std::string body = ReadBody(request);
     if (Aborted())
         return Abort();
     Progress(BINDSTATUS_ENDDOWNLOADDATA, url_, static_cast<ULONG>(body.size()), static_cast<ULONG>(body.size()));
     Stop(S_OK, L"");
     return body;
+}
+
+// The URL that a redirecting answer sends the request on to; nothing for any other answer, and for a redirect
+// without a usable Location, whose own body is then the answer.
+std::optional<std::wstring> TRetrieval::RedirectTarget(const THop& hop, const std::wstring& current)
+{
+    switch (httpStatus_) {
+    case HTTP_STATUS_MOVED:
+    case HTTP_STATUS_REDIRECT:
+    case HTTP_STATUS_REDIRECT_METHOD:
+    case HTTP_STATUS_REDIRECT_KEEP_VERB:
+    case HTTP_STATUS_PERMANENT_REDIRECT: break;
+    default: return std::nullopt;
+    }
+    DWORD size = 0;
+    WinHttpQueryHeaders(hop.Request.get(), WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &size,
+                        WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0 || size > 65536)
+        return std::nullopt;
+    std::wstring location(size / sizeof(wchar_t) + 1, L'\0');
+    if (!WinHttpQueryHeaders(hop.Request.get(), WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, location.data(),
+                             &size, WINHTTP_NO_HEADER_INDEX))
+        return std::nullopt;
+    location.resize(size / sizeof(wchar_t));
+    return ResolveLocation(current, location);
+}
+
+// The request of a hop, ready to send, in place of the one it had.
+bool TRetrieval::OpenRequest(const TUrlParts& parts, THop& hop)
+{
+    hop.Watch.reset();
+    hop.Request.reset(WinHttpOpenRequest(hop.Connection.get(), L"GET", parts.Object.c_str(), nullptr,
+                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                         parts.Secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!hop.Request)
+        return false;
+    HINTERNET request = hop.Request.get();
+    hop.Watch = std::make_unique<TDeadlineWatch>(request, deadline_);
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof(noRedirects));
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+    if (bindFlags_ & (BINDF_PRAGMA_NO_CACHE | BINDF_GETNEWESTVERSION))
+        WinHttpAddRequestHeaders(request, L"Pragma: no-cache\r\nCache-Control: no-cache", DWORD(-1),
+                                 WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+    if (securityFlags_)
+        WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags_, sizeof(securityFlags_));
+    return true;
+}
+
+// Sends the request of one hop and receives the headers of its answer, answering a certificate problem and an
+// authentication challenge as the callback object says. False with the error when no answer came.
+bool TRetrieval::Exchange(const std::wstring& url, const TUrlParts& parts, bool askedHost, THop& hop, DWORD& error)
+{
+    Progress(BINDSTATUS_FINDINGRESOURCE, parts.Host);
+    securityFlags_ = 0;
+    // The proxy as the user's Internet settings give it, looked up here on the thread of the request.
+    std::wstring target =
+        (parts.Secure ? L"https://" : L"http://") + parts.Host + L":" + std::to_wstring(parts.Port) + parts.Object;
+    HINTERNET session = SessionForProxy(ProxyForURL(target));
+    if (!session) {
+        error = GetLastError();
+        return false;
+    }
+    hop.Connection.reset(WinHttpConnect(session, parts.Host.c_str(), parts.Port, 0));
+    if (!hop.Connection) {
+        error = GetLastError();
+        return false;
+    }
+    if (!OpenRequest(parts, hop)) {
+        error = GetLastError();
+        return false;
+    }
+    HINTERNET request = hop.Request.get();
+
+    // The user information of the URL first, as the URL service uses it; the callback object's credentials
+    // after it, and only for the host that was asked for.
+    bool urlCredentialsTried = !parts.Username.has_value();
+    bool callbackAsked = !askedHost;
+    bool proxyAsked = false;
+    bool securityAsked = false;
+    for (;;) {
+        if (Aborted()) {
+            error = ERROR_OPERATION_ABORTED;
+            return false;
+        }
+        // No resolve timeout: with one WinHTTP resolves every name on a pool thread of its own, which doubles
+        // the threads of a busy runner; the system resolver's own time-outs bound a lookup.
+        int ms = static_cast<int>(std::max<DWORD>(Remaining(), 1));
+        if (Remaining() == 0 || !WinHttpSetTimeouts(request, 0, ms, ms, ms) || !SetReceiveTimeout(request)) {
+            error = ERROR_WINHTTP_TIMEOUT;
+            return false;
+        }
+        Progress(BINDSTATUS_CONNECTING, parts.Host);
+        Progress(BINDSTATUS_SENDINGREQUEST, url);
+        bool answered =
+            WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) != FALSE;
+        if (answered) {
+            if (Remaining() == 0) {
+                error = ERROR_WINHTTP_TIMEOUT;
+                return false;
+            }
+            SetReceiveTimeout(request);
+            answered = WinHttpReceiveResponse(request, nullptr) != FALSE;
+        }
+        if (!answered) {
+            error = GetLastError();
+            if (!securityAsked && IsCertificateProblem(error)) {
+                securityAsked = true;
+                if (AcceptSecurityProblem(request, error))
+                    continue;
+            }
+            return false;
+        }
+        // Headers that come in after the deadline are as late as none at all.
+        if (Remaining() == 0) {
+            error = ERROR_WINHTTP_TIMEOUT;
+            return false;
+        }
+        DWORD statusCode = 0, size = sizeof(statusCode);
+        WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &statusCode, &size, WINHTTP_NO_HEADER_INDEX);
+        httpStatus_ = statusCode;
+        bool retry = false;
+        if (statusCode == HTTP_STATUS_DENIED && !urlCredentialsTried) {
+            urlCredentialsTried = true;
+            retry = SetChallengeCredentials(parts, hop, statusCode, *parts.Username, parts.Password.value_or(L""));
+        } else if (statusCode == HTTP_STATUS_DENIED && !callbackAsked) {
+            callbackAsked = true;
+            retry = AnswerChallenge(parts, hop, statusCode);
+        } else if (statusCode == HTTP_STATUS_PROXY_AUTH_REQ && !proxyAsked) {
+            proxyAsked = true;
+            retry = AnswerProxyChallenge(parts, hop);
+        }
+        if (!retry)
+            return true;
+        request = hop.Request.get();
+    }
 }
 
 // A read that fails, the deadline, the size limit and memory that cannot be had all end the body; what was
@@ -448,7 +557,7 @@ std::string TRetrieval::ReadBody(HINTERNET request)
 }
 
 // Asks the callback object once for credentials and sets them for the scheme the server offers.
-bool TRetrieval::AnswerChallenge(HINTERNET request, DWORD statusCode)
+bool TRetrieval::AnswerChallenge(const TUrlParts& parts, THop& hop, DWORD statusCode)
 {
     ComPtr<IAuthenticate> authenticate;
     if (!callback_ || FAILED(callback_->QueryInterface(IID_PPV_ARGS(&authenticate))))
@@ -460,15 +569,47 @@ bool TRetrieval::AnswerChallenge(HINTERNET request, DWORD statusCode)
     std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> ownedPassword(password, &CoTaskMemFree);
     if (hr != S_OK || !username)
         return false;
+    return SetChallengeCredentials(parts, hop, statusCode, username, password ? password : L"");
+}
+
+// A proxy is offered the logged-on user's own logon (Negotiate or NTLM), as the URL service offers it, and never
+// the item's credentials, which belong to the server; a proxy that wants a password of its own gets none.
+bool TRetrieval::AnswerProxyChallenge(const TUrlParts& parts, THop& hop)
+{
     DWORD supported = 0, first = 0, target = 0;
-    if (!WinHttpQueryAuthSchemes(request, &supported, &first, &target))
+    if (!WinHttpQueryAuthSchemes(hop.Request.get(), &supported, &first, &target))
+        return false;
+    DWORD scheme = (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                   : (supported & WINHTTP_AUTH_SCHEME_NTLM)    ? WINHTTP_AUTH_SCHEME_NTLM
+                                                               : 0;
+    if (scheme == 0)
+        return false;
+    if (hop.ProxyCredentialsGiven && !OpenRequest(parts, hop))
+        return false;
+    hop.ProxyCredentialsGiven = true;
+    return WinHttpSetCredentials(hop.Request.get(), WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr, nullptr) !=
+           FALSE;
+}
+
+// Credentials for the scheme that the answer of the hop's request offers. A request that has already sent
+// credentials for its target is replaced by a fresh one first: WinHTTP may keep to the first ones it was given.
+bool TRetrieval::SetChallengeCredentials(const TUrlParts& parts, THop& hop, DWORD statusCode,
+                                         const std::wstring& username, const std::wstring& password)
+{
+    DWORD supported = 0, first = 0, target = 0;
+    if (!WinHttpQueryAuthSchemes(hop.Request.get(), &supported, &first, &target))
         return false;
     DWORD scheme = ChooseAuthScheme(supported, first);
     if (scheme == 0)
         return false;
+    bool& given = statusCode == HTTP_STATUS_PROXY_AUTH_REQ ? hop.ProxyCredentialsGiven : hop.ServerCredentialsGiven;
+    if (given && !OpenRequest(parts, hop))
+        return false;
+    given = true;
+    HINTERNET request = hop.Request.get();
     DWORD targetKind =
         statusCode == HTTP_STATUS_PROXY_AUTH_REQ ? WINHTTP_AUTH_TARGET_PROXY : WINHTTP_AUTH_TARGET_SERVER;
-    return WinHttpSetCredentials(request, targetKind, scheme, username, password ? password : L"", nullptr) != FALSE;
+    return WinHttpSetCredentials(request, targetKind, scheme, username.c_str(), password.c_str(), nullptr) != FALSE;
 }
 
 // Without a security answer of its own the callback object's bind flags decide.
@@ -484,9 +625,11 @@ bool TRetrieval::AcceptSecurityProblem(HINTERNET request, DWORD problem)
         accepted = (bindFlags_ & BINDF_IGNORESECURITYPROBLEM) != 0;
     if (!accepted)
         return false;
-    DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
-                  SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
-    return WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags)) != FALSE;
+    if (!request)
+        return true;
+    securityFlags_ = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                     SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
+    return WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &securityFlags_, sizeof(securityFlags_)) != FALSE;
 }
 
 // ---------------------------------------------------------------------------------------------------------------

@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 wine32:i386 xvfb xauth imagemagick
   googletest python3 openssl curl nsis clang-format
-  fonts-wine
+  fonts-wine tinyproxy
 )
 
 SUDO=""

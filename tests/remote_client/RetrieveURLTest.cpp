@@ -1,9 +1,12 @@
 #include "TestSupport.h"
+#include "UUrlParts.h"
 #include "UUtils.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <winhttp.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,9 +27,12 @@ public:
     HRESULT AuthenticateResult = S_OK;
     HRESULT StartResult = S_OK;
     HRESULT SecurityAnswer = S_OK;
+    // A problem answered with E_ABORT whatever SecurityAnswer says.
+    DWORD RefusedProblem = 0;
     bool AbortOnConnecting = false;
 
     std::vector<ULONG> ProgressCodes;
+    std::vector<DWORD> Problems;
     int Starts = 0, Stops = 0, Authentications = 0, SecurityProblems = 0;
     HRESULT StopResult = E_PENDING;
     std::wstring StopText;
@@ -90,10 +96,11 @@ public:
         *window = nullptr;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE OnSecurityProblem(DWORD) override
+    HRESULT STDMETHODCALLTYPE OnSecurityProblem(DWORD problem) override
     {
         ++SecurityProblems;
-        return SecurityAnswer;
+        Problems.push_back(problem);
+        return problem == RefusedProblem ? E_ABORT : SecurityAnswer;
     }
 
 private:
@@ -308,4 +315,167 @@ TEST(RetrieveURLSecurity, CertificateProblemGoesOnOnlyWhenTheCallbackAccepts)
         EXPECT_EQ(recorder.SecurityProblems, c.offered ? 1 : 0);
     }
     EXPECT_FALSE(RetrieveURL(Servers().Https(L"/page"), nullptr).has_value());
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// The URL as a browser reads it
+
+namespace {
+
+// The http server's URL with user information before the host.
+std::wstring WithUserInfo(const std::wstring& userInfo, const std::wstring& path)
+{
+    return L"http://" + userInfo + L"@127.0.0.1:" + std::to_wstring(Servers().Port("http")) + path;
+}
+
+} // namespace
+
+TEST(RetrieveURLAddress, FragmentStaysWithTheReader)
+{
+    struct Case {
+        const wchar_t* path;
+        const char* target;
+    };
+    const Case cases[] = {
+        {L"/request-line#part", "GET /request-line HTTP/"},
+        {L"/request-line?a=1&b=2#part?x", "GET /request-line?a=1&b=2 HTTP/"},
+        {L"/request-line?a=1", "GET /request-line?a=1 HTTP/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.path));
+        std::optional<std::string> line = RetrieveURL(Servers().Http(c.path), nullptr);
+        ASSERT_TRUE(line.has_value());
+        EXPECT_THAT(*line, HasSubstr(c.target));
+        EXPECT_THAT(*line, Not(HasSubstr("#")));
+    }
+}
+
+TEST(RetrieveURLAddress, UserInformationAnswersTheChallengeBeforeTheCallback)
+{
+    struct Case {
+        std::wstring url;
+        std::optional<std::wstring> username, password; // the callback's; none: no callback at all
+        const char* body;
+        int asked;
+    };
+    const Case cases[] = {
+        {WithUserInfo(L"admin:s3cret", L"/auth/Report"), L"admin", L"wrong", "<CurrentTime>12:00", 0},
+        {WithUserInfo(L"admin:s3cret", L"/auth/Report"), std::nullopt, std::nullopt, "<CurrentTime>12:00", 0},
+        // Refused user information: the callback's credentials are the second try.
+        {WithUserInfo(L"admin:wrong", L"/auth/Report"), L"admin", L"s3cret", "<CurrentTime>12:00", 1},
+        {WithUserInfo(L"admin:wrong", L"/auth/Report"), L"admin", L"wrong", "401 Unauthorized", 1},
+        // Escapes are decoded: user "ad min", password "p@ss:w%rd".
+        {WithUserInfo(L"ad%20min:p%40ss%3Aw%25rd", L"/authodd/page"), std::nullopt, std::nullopt, "Welcome in", 0},
+        // A user without a password offers an empty one.
+        {WithUserInfo(L"admin", L"/auth/Report"), std::nullopt, std::nullopt, "401 Unauthorized", 0},
+        // Without a challenge the user information is not sent at all.
+        {WithUserInfo(L"admin:s3cret", L"/headers"), std::nullopt, std::nullopt, "Host:", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.url));
+        TRecorder recorder;
+        recorder.Username = c.username;
+        recorder.Password = c.password;
+        std::optional<std::string> body = RetrieveURL(c.url, c.username ? &recorder : nullptr);
+        ASSERT_TRUE(body.has_value());
+        EXPECT_THAT(*body, HasSubstr(c.body));
+        EXPECT_THAT(*body, Not(HasSubstr("Authorization")));
+        EXPECT_EQ(recorder.Authentications, c.asked);
+    }
+}
+
+TEST(RetrieveURLAddress, InternationalHostNamesGoInTheirAsciiForm)
+{
+    EXPECT_EQ(HostToAscii(L"b\u00fccher.example").value_or(L"?"), L"xn--bcher-kva.example");
+    EXPECT_EQ(HostToAscii(L"127.0.0.1").value_or(L"?"), L"127.0.0.1");
+    EXPECT_EQ(HostToAscii(L"Example.COM").value_or(L"?"), L"Example.COM");
+
+    DWORD error = 0;
+    std::optional<TUrlParts> parts = SplitRequestURL(L"https://me:pw@b\u00fccher.example:8443/a/b?c=d#e", error);
+    ASSERT_TRUE(parts.has_value());
+    EXPECT_TRUE(parts->Secure);
+    EXPECT_EQ(parts->Host, L"xn--bcher-kva.example");
+    EXPECT_EQ(parts->Port, 8443);
+    EXPECT_EQ(parts->Object, L"/a/b?c=d");
+    EXPECT_EQ(parts->Username.value_or(L"?"), L"me");
+    EXPECT_EQ(parts->Password.value_or(L"?"), L"pw");
+    EXPECT_FALSE(SplitRequestURL(L"ftp://b\u00fccher.example/", error).has_value());
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_WINHTTP_UNRECOGNIZED_SCHEME));
+}
+
+// ---------------------------------------------------------------------------------------------------------------
+// Redirects
+
+TEST(RetrieveURLRedirect, FollowsAsTheUrlServiceDoes)
+{
+    const std::wstring urls[] = {
+        Servers().Http(L"/redirect/absolute"),  Servers().Http(L"/redirect/relative/deeper"),
+        Servers().Http(L"/redirect/rootpath"),  Servers().Http(L"/redirect/see-other"),
+        Servers().Http(L"/redirect/permanent"), Servers().Http(L"/redirect/https"),
+        Servers().Http(L"/redirect/chain/10"),  Servers().Http(L"/redirect/absolute#frag"),
+    };
+    for (const auto& url : urls) {
+        SCOPED_TRACE(WideToUtf8(url));
+        TRecorder recorder;
+        std::optional<std::string> body = RetrieveURL(url, &recorder);
+        ASSERT_TRUE(body.has_value());
+        EXPECT_THAT(*body, HasSubstr("Welcome to the shop"));
+        EXPECT_EQ(
+            std::count(recorder.ProgressCodes.begin(), recorder.ProgressCodes.end(), ULONG(BINDSTATUS_REDIRECTING)) > 0,
+            true);
+        EXPECT_EQ(recorder.StopResult, S_OK);
+    }
+    // A redirect without a Location is an answer like any other.
+    EXPECT_THAT(RetrieveURL(Servers().Http(L"/redirect/nolocation"), nullptr).value_or(""), HasSubstr("Welcome"));
+}
+
+TEST(RetrieveURLRedirect, LoopOrTooLongAChainIsAFailedOpenWithinTheDeadline)
+{
+    for (const wchar_t* path : {L"/redirect/loop", L"/redirect/chain/11"}) {
+        SCOPED_TRACE(WideToUtf8(path));
+        TRecorder recorder;
+        ULONGLONG start = GetTickCount64();
+        EXPECT_FALSE(RetrieveURL(Servers().Http(path), &recorder, ShortDeadline(10000)).has_value());
+        EXPECT_LT(GetTickCount64() - start, 10000u);
+        EXPECT_TRUE(FAILED(recorder.StopResult));
+    }
+}
+
+TEST(RetrieveURLRedirect, FromHttpsDownToHttpIsASecurityProblemOfTheCallback)
+{
+    // The https server's redirect points at the http one.
+    TRecorder accepting;
+    std::optional<std::string> body = RetrieveURL(Servers().Https(L"/redirect/absolute"), &accepting);
+    ASSERT_TRUE(body.has_value());
+    EXPECT_THAT(*body, HasSubstr("Welcome to the shop"));
+    EXPECT_EQ(std::count(accepting.Problems.begin(), accepting.Problems.end(), DWORD(12042)), 1);
+
+    TRecorder refusing;
+    refusing.RefusedProblem = 12042;
+    EXPECT_FALSE(RetrieveURL(Servers().Https(L"/redirect/absolute"), &refusing).has_value());
+}
+
+TEST(RetrieveURLRedirect, CredentialsStayWithTheHostThatWasAskedFor)
+{
+    struct Case {
+        std::wstring url;
+        const char* body;
+        int asked;
+    };
+    const Case cases[] = {
+        {Servers().Http(L"/redirect/same-host/Report"), "<CurrentTime>12:00", 1},
+        // localhost is another host name than 127.0.0.1, though the same server answers.
+        {Servers().Http(L"/redirect/other-host/Report"), "401 Unauthorized", 0},
+        {WithUserInfo(L"admin:s3cret", L"/redirect/other-host/Report"), "401 Unauthorized", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(WideToUtf8(c.url));
+        TRecorder recorder;
+        recorder.Username = L"admin";
+        recorder.Password = L"s3cret";
+        std::optional<std::string> body = RetrieveURL(c.url, &recorder);
+        ASSERT_TRUE(body.has_value());
+        EXPECT_THAT(*body, HasSubstr(c.body));
+        EXPECT_EQ(recorder.Authentications, c.asked);
+    }
 }

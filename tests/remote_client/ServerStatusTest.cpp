@@ -1,3 +1,4 @@
+#include "Exceptions.h"
 #include "TestSupport.h"
 #include "UServerStatus.h"
 #include "XmlTools.h"
@@ -5,15 +6,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <memory>
 #include <string>
 
+using Microsoft::WRL::ComPtr;
 using testing::HasSubstr;
 using testing::Not;
 
 namespace {
 
 const wchar_t kFullReportText[] = L"12:00: Physical free: 512 MB, Total free: 2048 MB.";
+
+std::wstring WithUserInfo(const std::wstring& userInfo, const std::wstring& path)
+{
+    return L"http://" + userInfo + L"@127.0.0.1:" + std::to_wstring(TTestServers::Get().Port("http")) + path;
+}
 
 std::string TrapHits() { return RetrieveURL(TTestServers::Get().Http(L"/trap-hits"), nullptr).value_or("?"); }
 
@@ -134,6 +142,12 @@ TEST(ServerCheck, JudgesWhatTheServiceAnswers)
         {s.Http(L"/empty"), L"", L"", L"Bad response", false},
         {s.Refused(L""), L"", L"", L"Failed to connect", false},
         {L"", L"", L"", L"Failed to connect", false},
+        // The URL's user information answers first, the item's credentials after it.
+        {WithUserInfo(L"admin:s3cret", L"/auth"), L"admin", L"wrong", kFullReportText, true},
+        {WithUserInfo(L"admin:wrong", L"/auth"), L"admin", L"s3cret", kFullReportText, true},
+        // Redirected within the server, the credentials go along; to another host they stay behind.
+        {s.Http(L"/redirect/same-host"), L"admin", L"s3cret", kFullReportText, true},
+        {s.Http(L"/redirect/other-host"), L"admin", L"s3cret", L"Bad response", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(WideToUtf8(c.url + L" " + c.user + L":" + c.password));
@@ -218,4 +232,72 @@ TEST(ServerReboot, OrdersTheRebootWithoutTouchingTheCheckTimes)
     std::string reboots = RetrieveURL(s.Http(L"/reboots"), nullptr).value_or("");
     EXPECT_THAT(reboots, HasSubstr("('/ok', "));
     EXPECT_THAT(reboots, HasSubstr("('/auth', "));
+}
+
+TEST(ServerReport, PeerTextsAreCutToWhatARowShows)
+{
+    const std::wstring ellipsis = L"\u2026";
+    struct Case {
+        std::wstring text, cut;
+    };
+    const Case cases[] = {
+        {std::wstring(kMaxStatusTextChars, L'a'), std::wstring(kMaxStatusTextChars, L'a')},
+        {std::wstring(kMaxStatusTextChars + 1, L'a'), std::wstring(kMaxStatusTextChars - 1, L'a') + ellipsis},
+        // A pair of surrogates across the cut goes whole.
+        {std::wstring(kMaxStatusTextChars - 2, L'a') + L"\U0001F600" + L"zz",
+         std::wstring(kMaxStatusTextChars - 2, L'a') + ellipsis},
+        {L"", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CutStatusText(c.text), c.cut) << c.text.size();
+
+    // A report from the service whose CurrentTime is megabytes long.
+    TCheckServerStatus status(ServerSettings(TTestServers::Get().Http(L"/hugetime")));
+    status.RunCheck();
+    EXPECT_TRUE(status.StatusOk);
+    EXPECT_EQ(status.StatusText, std::wstring(kMaxStatusTextChars - 1, L'9') + ellipsis);
+
+    TServerReport report;
+    report.Outcome = TServerReport::TOutcome::ParserError;
+    report.ErrorText = std::wstring(5000, L'e');
+    EXPECT_EQ(ServerReportStatusText(report).size(), kMaxStatusTextChars);
+}
+
+TEST(ServerReport, ParserErrorShowsTheParsersOwnReason)
+{
+    ComPtr<IXMLDOMDocument2> document = NewReportDocument();
+
+    // The error object that the parser set wins over the system's text for its result.
+    ComPtr<ICreateErrorInfo> create;
+    ASSERT_EQ(CreateErrorInfo(&create), S_OK);
+    create->SetDescription(const_cast<LPOLESTR>(L"Invalid at the top level of the document.\r\n"));
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(create.As(&info), S_OK);
+    SetErrorInfo(0, info.Get());
+    EXPECT_EQ(ParserErrorText(document.Get(), E_FAIL), L"Invalid at the top level of the document.");
+
+    // The error object is taken once; without one and without a reason of the document, the system's text.
+    std::wstring systemText;
+    try {
+        OleCheck(E_FAIL);
+    } catch (const EOleError& e) {
+        systemText = e.WideMessage();
+    }
+    EXPECT_EQ(ParserErrorText(document.Get(), E_FAIL), systemText);
+
+    // After a load that failed to parse, the document's own reason, when the parser gives one.
+    VARIANT_BOOL loaded = VARIANT_TRUE;
+    BSTR broken = SysAllocString(L"<Report><CurrentTime>12:00");
+    document->loadXML(broken, &loaded);
+    SysFreeString(broken);
+    EXPECT_EQ(loaded, VARIANT_FALSE);
+    ComPtr<IXMLDOMParseError> parseError;
+    ASSERT_EQ(document->get_parseError(&parseError), S_OK);
+    BSTR reason = nullptr;
+    parseError->get_reason(&reason);
+    std::wstring expected = reason && *reason ? std::wstring(reason) : systemText;
+    SysFreeString(reason);
+    while (!expected.empty() && iswspace(expected.back()))
+        expected.pop_back();
+    EXPECT_EQ(ParserErrorText(document.Get(), E_FAIL), expected);
 }

@@ -8,11 +8,20 @@ every server listens:
   hang      accepts connections and never answers
   trap      counts connections; a resource that must never be fetched points here (GET /trap-hits on http)
   refused   a port that nothing listens on
+  proxy     tinyproxy, forwarding every request to the http server as its upstream proxy, so that any host name
+            "resolves" through it (its access log: proxy.log beside the ports file)
+  proxyauth the same behind Basic authentication (admin / s3cret; log: proxyauth.log)
+The http server answers a proxied request (absolute URI) for any host as for its own, and serves
+/proxy.pac?port=N, a script that sends hosts below .invalid to the proxy on port N and all else direct.
+Redirects (/redirect/...) send the request on: to an absolute URL, a relative one, to https, to another host
+name of the loopback (localhost), in a chain of a given length, or in a loop.
 Ends by itself after --lifetime seconds, or on SIGTERM.
 """
 import argparse
 import base64
 import os
+import shutil
+import subprocess
 import selectors
 import signal
 import socket
@@ -69,7 +78,54 @@ class Handler(BaseHTTPRequestHandler):
                        extra=[("WWW-Authenticate", "Basic realm=\"Mendrel\"")])
         return False
 
+    def redirect(self, code, location):
+        self.send_body(code, b"<html><body>Moved</body></html>", extra=[("Location", location)])
+
+    def redirects(self, path):
+        """The /redirect/ paths; False when path is none of them."""
+        here = "http://127.0.0.1:%d" % ports["http"]
+        rest = path[len("/redirect/"):]
+        fixed = {
+            "absolute": (302, here + "/page"),
+            "relative/deeper": (301, "../../page"),
+            "rootpath": (307, "/page"),
+            "see-other": (303, "/page"),
+            "permanent": (308, "/page"),
+            "https": (302, "https://127.0.0.1:%d/page" % ports.get("https", 0)),
+            "loop": (302, "/redirect/loop"),
+            "same-host/Report": (302, "/auth/Report"),
+            "other-host/Report": (302, "http://localhost:%d/auth/Report" % ports["http"]),
+            "nolocation": None,
+        }
+        if rest in fixed:
+            if fixed[rest] is None:
+                self.send_body(302, b"<html><body>Moved without a Location, Welcome</body></html>")
+            else:
+                self.redirect(*fixed[rest])
+            return True
+        if rest.startswith("chain/"):
+            n = int(rest[len("chain/"):] or "0")
+            self.redirect(302, "/redirect/chain/%d" % (n - 1) if n > 1 else "/page")
+            return True
+        return False
+
+    def pac(self):
+        query = self.path.partition("?")[2]
+        port = dict(p.partition("=")[::2] for p in query.split("&") if p).get("port", "0")
+        script = ('function FindProxyForURL(url, host) {\n'
+                  '  if (dnsDomainIs(host, ".invalid")) return "PROXY 127.0.0.1:%s";\n'
+                  '  return "DIRECT";\n}\n' % port)
+        self.send_body(200, script.encode(), "application/x-ns-proxy-autoconfig")
+
     def do_GET(self):
+        # A request that a proxy forwards names its host in an absolute URI: answered as for this server.
+        if self.path.startswith("http://"):
+            self.path = "/" + self.path[len("http://"):].partition("/")[2]
+        if self.path.startswith("/proxy.pac"):
+            self.pac()
+            return
+        if self.path.startswith("/redirect/") and self.redirects(self.path.split("?", 1)[0]):
+            return
         path = self.path.split("?", 1)[0]
         base, _, resource = path.rpartition("/")
         if resource == "Reboot":
@@ -101,6 +157,9 @@ class Handler(BaseHTTPRequestHandler):
             "/trap-hits": lambda: self.send_body(200, str(trap_hits).encode(), "text/plain"),
             "/reboots": lambda: self.send_body(200, repr(sorted(reboots.items())).encode(), "text/plain"),
             "/headers": lambda: self.send_body(200, str(self.headers).encode(), "text/plain"),
+            "/request-line": lambda: self.send_body(200, self.requestline.encode(), "text/plain"),
+            "/hugetime/Report": lambda: self.send_body(
+                200, b"<Report><CurrentTime>" + b"9" * (3 * 1024 * 1024) + b"</CurrentTime></Report>", "text/xml"),
             "/endless": self.endless,
             "/endless/Report": self.endless,
             "/partial/Report": lambda: self.partial(b"<Report><CurrentTime>12:00</CurrentTime></Report>"),
@@ -116,6 +175,16 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/Report":
             if self.authorized(BASIC_USER, BASIC_PASSWORD):
                 self.send_body(200, REPORT, "text/xml")
+            return
+        if path.startswith("/status/"):
+            # Any status with a page that names it; no body where HTTP allows none.
+            code = int(path[len("/status/"):])
+            body = b"" if code in (204, 304) else ("<html><body>Welcome, status %d</body></html>" % code).encode()
+            self.send_body(code, body)
+            return
+        if path.startswith("/authodd/"):
+            if self.authorized("ad min", "p@ss:w%rd"):
+                self.send_body(200, REPORT if resource == "Report" else b"<html>Welcome in</html>", "text/xml")
             return
         if path.startswith("/authempty/"):
             if self.authorized("", ""):
@@ -224,6 +293,55 @@ def serve_trap(listener):
         conn.close()
 
 
+proxies = []
+
+
+def free_port():
+    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def start_tinyproxy(folder, name, upstream_port, basic_auth=None):
+    """Starts tinyproxy in the foreground with a configuration of its own; returns its port, or None when
+    tinyproxy is not installed."""
+    exe = shutil.which("tinyproxy") or ("/usr/bin/tinyproxy" if os.path.exists("/usr/bin/tinyproxy") else None)
+    if not exe:
+        return None
+    port = free_port()
+    conf = os.path.join(folder, name + ".conf")
+    log = os.path.join(folder, name + ".log")
+    open(log, "w").close()
+    lines = ["Port %d" % port, "Listen 127.0.0.1", "Timeout 30", 'LogFile "%s"' % log, "LogLevel Info",
+             "MaxClients 200", "Allow 127.0.0.1", "DisableViaHeader Yes",
+             "Upstream http 127.0.0.1:%d" % upstream_port]
+    if basic_auth:
+        lines.append("BasicAuth %s %s" % basic_auth)
+    with open(conf, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    proc = subprocess.Popen([exe, "-d", "-c", conf], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    proxies.append(proc)
+    for _ in range(100):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=1).close()
+            return port
+        except OSError:
+            time.sleep(0.1)
+    return None
+
+
+def end(*_):
+    for proc in proxies:
+        try:
+            proc.kill()
+        except OSError:
+            pass
+    os._exit(0)
+
+
 def listen(backlog=4096):
     s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     s.bind(("127.0.0.1", 0))
@@ -241,8 +359,8 @@ def main():
     parser.add_argument("--lifetime", type=float, default=1800)
     options = parser.parse_args()
 
-    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
-    threading.Timer(options.lifetime, lambda: os._exit(0)).start()
+    signal.signal(signal.SIGTERM, end)
+    threading.Timer(options.lifetime, end).start()
 
     http = Server(("127.0.0.1", 0), Handler)
     ports["http"] = http.server_address[1]
@@ -262,6 +380,12 @@ def main():
     closed = listen()
     ports["refused"] = closed.getsockname()[1]
     closed.close()
+
+    folder = os.path.dirname(os.path.abspath(options.ports_file))
+    for name, auth in (("proxy", None), ("proxyauth", (BASIC_USER, BASIC_PASSWORD))):
+        port = start_tinyproxy(folder, name, ports["http"], auth)
+        if port:
+            ports[name] = port
 
     tmp = options.ports_file + ".tmp"
     with open(tmp, "w") as f:
