@@ -51,6 +51,11 @@ wine_session_start() {
     "$WINE64" cmd.exe /c exit >/dev/null 2>&1 || true
   fi
   wine_install_fonts
+  # The first 32-bit process of a session sets up the prefix's 32-bit side; once it hung at its exit as the first
+  # test of the i686 run. A warm-up takes that first start, bounded, before any test.
+  if [ -x "$WINE32" ]; then
+    timeout 120 "$WINE32" cmd.exe /c exit >/dev/null 2>&1 || true
+  fi
   # Without a window manager on the display, Wine waits up to two seconds for one whenever a managed
   # window hides; unmanaged windows hide at once. This also warms the server and the prefix.
   "$WINE64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
