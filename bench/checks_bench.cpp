@@ -9,6 +9,7 @@
 #include "StackSampler.h"
 #include "Startup.h"
 #include "Strings.h"
+#include "UCheckRunner.h"
 #include "UServerStatus.h"
 #include "XmlTools.h"
 

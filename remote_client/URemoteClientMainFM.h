@@ -8,6 +8,7 @@
 #include "ExtCtrls.h"
 #include "Forms.h"
 #include "StdCtrls.h"
+#include "UCheckRunner.h"
 #include "UCheckSettings.h"
 #include "UMessageDialogFM.h"
 #include "UStatusRows.h"

@@ -1,9 +1,9 @@
-// The status contract of a monitored item, the status objects' common base, the URL retrieval and the
-// asynchronous check runner.
+// The status contract of a monitored item and the status objects' common base, with the answers that every
+// binding-callback object of the program gives alike. The retrieval is URetrieval's, the runner UCheckRunner's.
 #pragma once
 
 #include "InterfaceObjects.h"
-#include "UMemoryBudget.h"
+#include "URetrieval.h"
 #include "Uuid.h"
 
 #include <windows.h>
@@ -42,37 +42,6 @@ struct ICheckServerStatus : public ICheckStatus {
 
 extern const IID IID_ICheckStatus;
 extern const IID IID_ICheckServerStatus;
-
-// ---------------------------------------------------------------------------------------------------------------
-// URL retrieval
-
-constexpr DWORD kCheckBindFlags = 0x22D30;
-constexpr DWORD kDefaultRetrieveDeadlineMs = 60000;
-constexpr size_t kMaxBodyBytes = 16u * 1024u * 1024u;
-// As many redirects as WinHTTP follows by default; one more ends the request as a failed open.
-constexpr int kMaxRedirects = 10;
-
-struct TRetrieveOptions {
-    // The whole request, from the first byte sent to the last byte read.
-    DWORD DeadlineMs = kDefaultRetrieveDeadlineMs;
-    size_t MaxBodyBytes = kMaxBodyBytes;
-    // The lease under which a body beyond kFreeBodyBytes is held, kept by the caller while it judges the body;
-    // without one the retrieval takes its own from the checks' budget, until it returns. A body that cannot get
-    // its lease before the deadline ends where it is, as at the deadline.
-    TMemoryLease* Lease = nullptr;
-};
-
-// One GET of url, driving callback (which may be null) as the platform's URL service would. Empty when the
-// request could not be opened; otherwise the body as far as it could be read, whatever the HTTP status, which
-// goes to httpStatus when it is given. Like the URL service, the retrieval fails no request for its status: an
-// error page is a body like any other. The fragment of url is not sent; its user information answers the
-// server's challenge before the callback's credentials; redirects are followed (at most kMaxRedirects), and the
-// callback's credentials go only to the host of url.
-std::optional<std::string> RetrieveURL(const std::wstring& url, IBindStatusCallback* callback,
-                                       const TRetrieveOptions& options = {}, DWORD* httpStatus = nullptr);
-
-// ---------------------------------------------------------------------------------------------------------------
-// Status objects
 
 using TClock = std::function<TDateTime()>;
 
@@ -206,49 +175,4 @@ protected:
         }
         return TCheckStatus::QueryOwnInterface(riid, object);
     }
-};
-
-// ---------------------------------------------------------------------------------------------------------------
-// Asynchronous check runner
-
-using TStatusRow = void*;
-// Run on the main thread after the check, with the row and the status it was started for.
-using TCheckStatusCallback = std::function<void(TStatusRow row, ICheckStatus* status)>;
-
-// Where callbacks may be delivered: a window creates one on the main thread and destroys it with itself; a
-// callback whose target is gone is dropped. Neither copyable nor movable.
-class TCheckCallbackTarget {
-public:
-    TCheckCallbackTarget();
-    ~TCheckCallbackTarget();
-    TCheckCallbackTarget(const TCheckCallbackTarget&) = delete;
-    TCheckCallbackTarget& operator=(const TCheckCallbackTarget&) = delete;
-    uint64_t Id() const { return id_; }
-
-private:
-    uint64_t id_;
-};
-
-struct TCheckRunnerStats {
-    size_t Waiting = 0;     // checks waiting for a free worker
-    size_t Workers = 0;     // worker threads alive now
-    size_t PeakWorkers = 0; // most worker threads alive at once
-};
-
-// Runs one check of a status object on a worker and delivers the callback on the main thread.
-// The main window owns a TCheckCallbackTarget, starts every check with it, skips a row whose status reports
-// CheckRunning() (at a tick, a refresh and a reboot), and ends the program with ExitProcess after its message
-// loop while checks may still be in flight, rather than waiting for them.
-class TCheckStatusAsync {
-public:
-    static constexpr size_t kMaxWorkers = 256;
-    static constexpr size_t kWorkerStackBytes = 64 * 1024;
-
-    // Starts the check now, or as soon as a worker is free; the runner keeps status (and so its settings)
-    // alive until the callback has run or been dropped. Main thread only; status must not have a check running.
-    static void Start(TCheckCallbackTarget& target, TStatusRow row, std::shared_ptr<TCheckStatus> status,
-                      TCheckStatusCallback callback);
-    static TCheckRunnerStats Stats();
-    // Sets the peak back to the workers alive now (benchmarks).
-    static void ResetPeak();
 };

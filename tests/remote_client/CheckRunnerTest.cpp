@@ -1,5 +1,6 @@
 #include "Exceptions.h"
 #include "TestSupport.h"
+#include "UCheckRunner.h"
 #include "UServerStatus.h"
 #include "USiteStatus.h"
 #include "Unique.h"

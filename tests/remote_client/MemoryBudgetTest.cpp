@@ -1,6 +1,7 @@
 // The process-wide bound on what checks hold: the budget itself, a retrieval that cannot get its lease, and
 // checks of oversized bodies, which still end with their outcome and their callback.
 #include "TestSupport.h"
+#include "UCheckRunner.h"
 #include "UMemoryBudget.h"
 #include "UServerStatus.h"
 #include "USiteStatus.h"

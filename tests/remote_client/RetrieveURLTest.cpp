@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 #include "UUrlParts.h"
-#include "UUtils.h"
+#include "URetrieval.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 // point each check reaches (the stack below is painted with a pattern first, and committed pages are counted
 // too) and holds it against the reservation with a margin.
 #include "TestSupport.h"
+#include "UCheckRunner.h"
 #include "UServerStatus.h"
 #include "USiteStatus.h"
 
