@@ -303,6 +303,22 @@ bool AllCalledBack(TfmRemoteClientMain& window, TDateTime since)
     return true;
 }
 
+// The rows whose last check failed, with the first failure's text: a wave against the loopback server should
+// have none, and a pop-up for failures would be part of what the wave measures.
+void PrintFailures(TfmRemoteClientMain& window)
+{
+    size_t failed = 0;
+    std::wstring first;
+    for (const auto& object : window.StatusObjectList) {
+        auto* status = dynamic_cast<TCheckStatus*>(object.get());
+        if (status && !status->StatusOk) {
+            if (failed++ == 0)
+                first = status->StatusText;
+        }
+    }
+    std::printf("wave: %zu rows failed%s%s\n", failed, failed ? ", the first with: " : "", WideToUtf8(first).c_str());
+}
+
 class TBenchFolder {
 public:
     TBenchFolder()
@@ -412,6 +428,7 @@ int Wave(int servers, int sites, const std::string& base, const char* profile)
                 items, built, Mb(residentBuilt), firstWave, complete ? "" : " (gave up)");
     std::printf("wave: longest wait of the message loop during the wave %.1f ms (slowest dispatch: %s)\n", waveWorst,
                 g_slowest.Take().c_str());
+    PrintFailures(*window);
 
     // Idle: the window only ticks. The probe rests so that its own work is not counted.
     probe.Pause(true);

@@ -20,7 +20,6 @@
 #include <new>
 #include <set>
 #include <thread>
-#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -509,7 +508,6 @@ std::string TRetrieval::ReadBody(HINTERNET request)
     bool leaseNeeded = options_.MaxBodyBytes > kFreeBodyBytes;
     size_t limit = leaseNeeded ? kFreeBodyBytes : options_.MaxBodyBytes;
     try {
-        std::vector<char> buffer(kReadChunk);
         while (!Aborted() && (body.size() < limit || leaseNeeded)) {
             if (Remaining() == 0 || !SetReceiveTimeout(request))
                 break;
@@ -535,10 +533,15 @@ std::string TRetrieval::ReadBody(HINTERNET request)
                 continue;
             }
             DWORD want = static_cast<DWORD>(std::min<size_t>({kReadChunk, limit - body.size(), size_t(available)}));
+            // Read in place: a chunk-sized buffer per request would stay resident, as the heap keeps it, for every
+            // request that a wave runs at once.
+            size_t had = body.size();
+            body.resize(had + want);
             DWORD read = 0;
-            if (!WinHttpReadData(request, buffer.data(), want, &read) || read == 0)
+            BOOL ok = WinHttpReadData(request, body.data() + had, want, &read);
+            body.resize(had + (ok ? read : 0));
+            if (!ok || read == 0)
                 break;
-            body.append(buffer.data(), read);
             Progress(BINDSTATUS_DOWNLOADINGDATA, url_, static_cast<ULONG>(body.size()), length);
         }
     } catch (const std::bad_alloc&) {
