@@ -3,6 +3,8 @@
 #include "Exceptions.h"
 #include "WinTools.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
 
 namespace {
@@ -609,6 +611,32 @@ TListItem TListView::FindData(const TObject* data)
     return foundIndex >= 0 ? TListItem(this, found) : TListItem();
 }
 
+int TListView::IndexAt(POINT point) const
+{
+    LVHITTESTINFO hit{};
+    hit.pt = point;
+    int index = static_cast<int>(Send(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&hit)));
+    return index >= 0 && index < Count() ? index : -1;
+}
+
+RECT TListView::CellRect(int index, int column) const
+{
+    RECT rect{};
+    rect.top = column;
+    rect.left = LVIR_BOUNDS;
+    if (!Send(LVM_GETSUBITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&rect)))
+        return RECT{};
+    // The caption's cell: the bounds of subitem 0 are the whole row's.
+    if (column == 0 && columns_.size() > 1) {
+        RECT next{};
+        next.top = 1;
+        next.left = LVIR_BOUNDS;
+        if (Send(LVM_GETSUBITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&next)))
+            rect.right = next.left;
+    }
+    return rect;
+}
+
 void TListView::Clear()
 {
     Send(LVM_DELETEALLITEMS, 0, 0);
@@ -690,6 +718,8 @@ bool TListView::PreTranslateMessage(MSG& message)
 {
     if (message.hwnd == Handle() && message.message == WM_KEYUP && OnKeyUp)
         OnKeyUp(static_cast<WORD>(message.wParam));
+    if (message.hwnd == Handle() && message.message == WM_MOUSEMOVE && OnMouseMove)
+        OnMouseMove(POINT{GET_X_LPARAM(message.lParam), GET_Y_LPARAM(message.lParam)});
     return false;
 }
 
@@ -716,6 +746,12 @@ bool TListView::HandleNotify(NMHDR* header, LRESULT& result)
             result = CDRF_NOTIFYITEMDRAW;
             return true;
         }
+        if (draw->nmcd.dwDrawStage == CDDS_ITEMPOSTPAINT) {
+            if (OnPostPaintItem)
+                OnPostPaintItem(static_cast<int>(draw->nmcd.dwItemSpec), draw->nmcd.hdc);
+            result = CDRF_DODEFAULT;
+            return true;
+        }
         if (draw->nmcd.dwDrawStage != CDDS_ITEMPREPAINT)
             return false;
         TListItemDrawInfo info;
@@ -733,6 +769,8 @@ bool TListView::HandleNotify(NMHDR* header, LRESULT& result)
         } else {
             result = CDRF_DODEFAULT;
         }
+        if (OnPostPaintItem)
+            result |= CDRF_NOTIFYPOSTPAINT;
         return true;
     }
     case LVN_GETDISPINFOW:

@@ -180,6 +180,10 @@ public:
     TListItem Add(const std::wstring& caption = {}, TObject* data = nullptr);
     TListItem Item(int index);
     TListItem FindData(const TObject* data);
+    // The row under a point of the list's client area, or -1.
+    int IndexAt(POINT point) const;
+    // A cell's rectangle in the list's client coordinates (column 0 is the caption's).
+    RECT CellRect(int index, int column) const;
     void Clear();
     TListItem FocusedItem();
     TListItem SelectedItem();
@@ -191,6 +195,10 @@ public:
     void EndUpdate();
 
     std::function<void(TListItemDrawInfo& info)> OnCustomDrawItem;
+    // Called after the control has drawn a row (only while OnCustomDrawItem is set too), to draw over it.
+    std::function<void(int index, HDC dc)> OnPostPaintItem;
+    // The mouse moved over the list; the point is in the list's client coordinates.
+    std::function<void(POINT point)> OnMouseMove;
     std::function<void()> OnClick;
     std::function<void(WORD key)> OnKeyUp;
     std::function<void(TListItem item, bool selected)> OnSelectItem;
