@@ -2,6 +2,7 @@
 
 #include "Exceptions.h"
 #include "Strings.h"
+#include "UCheckHistory.h"
 #include "UCheckSettings.h"
 #include "UMessageDialogFM.h"
 #include "UServerStatus.h"
@@ -37,7 +38,8 @@ TfmEditServer::TfmEditServer(TApplication& app, TForm* owner) : TForm(app, owner
     bbCheckCode.SetBounds(316, 101, 88, 23);
     LabelMinutes.SetBounds(12, 132, 296, 15);
     editMinutes.SetBounds(12, 148, 90, 21);
-    LabelMessage.SetBounds(12, 178, 392, 27);
+    LabelMessage.SetBounds(12, 178, 322, 27);
+    LabelResponseTime.SetBounds(340, 178, 64, 15);
     LabelShowDetails.SetBounds(12, 212, 90, 15);
     bbOk.SetBounds(236, 205, 80, 25);
     bbCancel.SetBounds(324, 205, 80, 25);
@@ -108,9 +110,12 @@ void TfmEditServer::bbCheckCodeClick()
     TBlockingCheck busy;
     CheckDetails.clear();
     LabelShowDetails.Hide();
+    LabelResponseTime.SetCaption(L"");
 
     std::wstring url = ServerRequestURL(editURL.Text(), L"Report");
+    TStopwatch watch;
     std::optional<std::string> body = RetrieveURL(url, static_cast<IBindStatusCallback*>(this));
+    LabelResponseTime.SetCaption(FormatMilliseconds(watch.Milliseconds()));
     if (!body) {
         ShowCheckMessage(L"Failed to connect", kCheckFailedColor);
         LabelShowDetails.Show();

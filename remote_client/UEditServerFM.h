@@ -73,6 +73,8 @@ public:
     TLabel LabelMinutes{*this, L"Check every minutes:"};
     TSpinEdit editMinutes{*this};
     TLabel LabelMessage{*this};
+    // How long the last "&Check now" took, beside its message.
+    TLabel LabelResponseTime{*this};
     TLinkLabel LabelShowDetails{*this, L"Show details"};
     TButton bbOk{*this, L"OK"};
     TButton bbCancel{*this, L"Cancel"};

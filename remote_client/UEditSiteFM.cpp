@@ -1,6 +1,7 @@
 #include "UEditSiteFM.h"
 
 #include "Exceptions.h"
+#include "UCheckHistory.h"
 #include "UCheckSettings.h"
 #include "USiteStatus.h"
 #include "UUtils.h"
@@ -26,7 +27,8 @@ TfmEditSite::TfmEditSite(TApplication& app, TForm* owner) : TForm(app, owner)
     LabelCode.SetBounds(12, 132, 296, 15);
     editCode.SetBounds(12, 148, 296, 21);
     bbCheckCode.SetBounds(316, 147, 88, 23);
-    LabelMessage.SetBounds(12, 178, 392, 15);
+    LabelMessage.SetBounds(12, 178, 322, 15);
+    LabelResponseTime.SetBounds(340, 178, 64, 15);
     bbOk.SetBounds(236, 209, 80, 25);
     bbCancel.SetBounds(324, 209, 80, 25);
 
@@ -73,7 +75,10 @@ void TfmEditSite::bbOpenURLClick()
 void TfmEditSite::bbCheckCodeClick()
 {
     TBlockingCheck busy;
+    LabelResponseTime.SetCaption(L"");
+    TStopwatch watch;
     std::optional<std::string> body = RetrieveURL(editURL.Text(), nullptr);
+    LabelResponseTime.SetCaption(FormatMilliseconds(watch.Milliseconds()));
     if (!body)
         ShowCheckMessage(L"Failed to connect", kCheckFailedColor);
     else if (PageContainsCode(*body, editCode.Text()))

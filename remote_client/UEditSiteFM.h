@@ -36,6 +36,8 @@ public:
     TEdit editCode{*this};
     TButton bbCheckCode{*this, L"&Check now"};
     TLabel LabelMessage{*this};
+    // How long the last "&Check now" took, beside its message.
+    TLabel LabelResponseTime{*this};
     TButton bbOk{*this, L"OK"};
     TButton bbCancel{*this, L"Cancel"};
 

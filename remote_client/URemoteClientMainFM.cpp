@@ -3,9 +3,11 @@
 #include "Exceptions.h"
 #include "LiteTools.h"
 #include "ShellFolders.h"
+#include "Strings.h"
 #include "UEditServerFM.h"
 #include "UEditSiteFM.h"
 #include "UServerStatus.h"
+#include "UUrlParts.h"
 #include "USettingsIO.h"
 #include "USiteStatus.h"
 #include "UTrayNotificationFM.h"
@@ -25,6 +27,17 @@ namespace {
 const int kHideToTrayHeight = 21;
 
 constexpr const char* kUnit = "URemoteClientMainFM";
+// The status list's last column: the bars of the recent checks, a pixel each with a pixel between them.
+constexpr int kHistoryColumn = 7;
+constexpr int kHistoryColumnWidth = 2 * static_cast<int>(TCheckHistory::kKept) + 8;
+
+// The host a check goes to, as the wire names it; the URL itself when it has none.
+std::wstring HostOfUrl(const std::wstring& url)
+{
+    DWORD error = 0;
+    std::optional<TUrlParts> parts = SplitRequestURL(url, error);
+    return parts ? parts->Host : url;
+}
 const wchar_t kServerType[] = L"Server";
 const wchar_t kSiteType[] = L"Site";
 
@@ -207,8 +220,13 @@ TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app, const std::vector<st
       settingsFileName_(std::move(settingsFileName)),
       checkTarget_(std::make_unique<TCheckCallbackTarget>())
 {
+    networkAvailable_ = environment.NetworkAvailable ? std::move(environment.NetworkAvailable)
+                                                     : std::function<bool()>(&ComputerHasNetwork);
     BuildLayout();
     BuildTray();
+    BuildStatusTip();
+    networkNotification_ = std::make_unique<TNetworkChangeNotification>(
+        [window = Handle()] { ::PostMessageW(window, kNetworkChangedMessage, 0, 0); });
     ReadStartMode(args);
     LoadSettings();
 }
@@ -218,6 +236,7 @@ TfmRemoteClientMain::TfmRemoteClientMain(TApplication& app, const std::vector<st
 TfmRemoteClientMain::~TfmRemoteClientMain()
 {
     destroying_ = true;
+    networkNotification_.reset();
     checkTarget_.reset();
     DestroyHandle();
     rowViews_.clear();
@@ -244,7 +263,8 @@ void TfmRemoteClientMain::BuildLayout()
                          {L"Last check time", 90, true},
                          {L"Last success", 80, true},
                          {L"Next check time", 90, true},
-                         {L"Downtime", 60, true}});
+                         {L"Downtime", 60, true},
+                         {L"History", kHistoryColumnWidth}});
     lvStatus.SetBounds(0, 0, status.cx, status.cy - 36);
     lvStatus.SetAnchors(akLeft | akTop | akRight | akBottom);
     const int buttonTop = status.cy - 31;
@@ -262,6 +282,8 @@ void TfmRemoteClientMain::BuildLayout()
     bbRefreshNow.OnClick = [this] { bbRefreshNowClick(); };
     bbReboot.OnClick = [this] { bbRebootClick(); };
     lvStatus.OnCustomDrawItem = [this](TListItemDrawInfo& info) { lvStatusAdvancedCustomDrawItem(info); };
+    lvStatus.OnPostPaintItem = [this](int index, HDC dc) { lvStatusPostPaintItem(index, dc); };
+    lvStatus.OnMouseMove = [this](POINT point) { lvStatusMouseMove(point); };
     lvStatus.OnClick = [this] { lvStatusClick(); };
     lvStatus.OnKeyUp = [this](WORD key) { lvStatusKeyUp(key); };
     lvStatus.OnSelectItem = [this](TListItem item, bool selected) { lvStatusSelectItem(item, selected); };
@@ -454,6 +476,10 @@ void TfmRemoteClientMain::ClearStatusRows()
     lvStatus.Clear();
     rowViews_.clear();
     statusOfData_.clear();
+    historyOfData_.clear();
+    reboots_.clear();
+    waves_.Clear();
+    tipRow_ = -1;
     StatusObjectList.clear();
     failingRows_ = 0;
     trayTextStale_ = true;
@@ -487,6 +513,13 @@ void TfmRemoteClientMain::RebuildStatusList()
         }
         deferredChecks_ = nullptr;
     }
+    // The histories of items that are gone, inactive or have a new URL go with them.
+    std::unordered_set<const TCheckHistory*> kept;
+    for (const auto& [data, history] : historyOfData_)
+        kept.insert(history);
+    for (auto it = histories_.begin(); it != histories_.end();)
+        it = kept.count(&it->second) ? std::next(it) : histories_.erase(it);
+    waves_.NewWave();
     for (auto& [status, callback] : checks)
         StartAsyncCheck(status, std::move(callback));
 }
@@ -538,6 +571,7 @@ void TfmRemoteClientMain::ShowServerStatus(TListItem row, const std::shared_ptr<
         StatusObjectList.push_back(created);
         row.SetData(created.get());
         statusOfData_[created.get()] = created;
+        AttachHistory(created.get(), kServerType, settings->ItemName, settings->URL);
         status = created;
     } else {
         auto* server = dynamic_cast<TCheckServerStatus*>(status.get());
@@ -557,6 +591,7 @@ void TfmRemoteClientMain::ShowSiteStatus(TListItem row, const std::shared_ptr<TC
         StatusObjectList.push_back(created);
         row.SetData(created.get());
         statusOfData_[created.get()] = created;
+        AttachHistory(created.get(), kSiteType, settings->ItemName, settings->URL);
         status = created;
     } else {
         auto* site = dynamic_cast<TCheckSiteStatus*>(status.get());
@@ -574,6 +609,7 @@ void TfmRemoteClientMain::StartAsyncCheck(const std::shared_ptr<TCheckStatus>& s
         deferredChecks_->emplace_back(status, std::move(callback));
         return;
     }
+    waves_.Started(static_cast<TObject*>(status.get()), status->Downtime);
     TCheckStatusAsync::Start(*checkTarget_, static_cast<TObject*>(status.get()), status, std::move(callback));
 }
 
@@ -589,12 +625,85 @@ void TfmRemoteClientMain::StartCheck(TListItem row)
 // The row is looked up again: a rebuild may have removed it while the check ran.
 void TfmRemoteClientMain::CheckDone(TStatusRow row, const wchar_t* type)
 {
+    std::pair<std::wstring, int> rebootEnd;
+    std::optional<std::vector<TWaveCheck>> waveEnded;
     TListItem item = lvStatus.FindData(static_cast<const TObject*>(row));
     if (item) {
-        if (std::shared_ptr<TCheckStatus> status = StatusOfRow(item))
+        if (std::shared_ptr<TCheckStatus> status = StatusOfRow(item)) {
+            auto history = historyOfData_.find(item.Data());
+            if (history != historyOfData_.end())
+                history->second->Add({status->CheckStarted, status->StatusOk, status->ResponseMs}, status->StatusText);
+            waveEnded = waves_.Done(row, HostOfUrl(status->CheckStatus()->GetURL()),
+                                    status->StatusText == L"Failed to connect");
+            rebootEnd = FollowReboot(item, *status);
             WriteStatusRow(item, type, *status);
+            if (tipRow_ >= 0 && item.Index() == tipRow_)
+                WriteStatusTip();
+        }
     }
     UpdateTrayState();
+    if (waveEnded)
+        EndWave(*waveEnded);
+    // After the state's own pop-up, so that the end of a reboot is what the pop-up shows.
+    if (!rebootEnd.first.empty())
+        AnnounceTrayState(rebootEnd.first, 5, rebootEnd.second);
+}
+
+// Said once while the computer stays offline; each such wave's hosts are charged no downtime for it.
+void TfmRemoteClientMain::EndWave(const std::vector<TWaveCheck>& checks)
+{
+    if (!WaveFailedEverywhere(checks) || networkAvailable_())
+        return;
+    for (const TWaveCheck& check : checks) {
+        auto status = statusOfData_.find(static_cast<const TObject*>(check.Row));
+        if (status == statusOfData_.end() || status->second->CheckRunning())
+            continue;
+        status->second->Downtime = check.DowntimeBefore;
+        TListItem item = lvStatus.FindData(static_cast<const TObject*>(check.Row));
+        if (item) {
+            std::wstring type = item.Caption();
+            WriteStatusRow(item, type.c_str(), *status->second);
+        }
+    }
+    if (offline_)
+        return;
+    offline_ = true;
+    RefreshTrayText();
+    AnnounceTrayState(kNoNetworkText, 5, 2);
+}
+
+void TfmRemoteClientMain::NetworkChanged()
+{
+    if (!offline_ || !networkAvailable_())
+        return;
+    offline_ = false;
+    trayTextStale_ = true;
+    RefreshTrayText();
+    waves_.NewWave();
+    for (int i = 0, count = lvStatus.Count(); i < count; ++i) {
+        TListItem row = lvStatus.Item(i);
+        if (!CheckRunningOn(row))
+            StartCheck(row);
+    }
+    UpdateTrayState();
+}
+
+std::pair<std::wstring, int> TfmRemoteClientMain::FollowReboot(const TListItem& row, TCheckStatus& status)
+{
+    auto it = reboots_.find(row.Data());
+    if (it == reboots_.end() || !it->second.Watching())
+        return {};
+    TRebootWatch& watch = it->second;
+    TDateTime now = Clock();
+    switch (watch.Note(now, status.StatusOk)) {
+    case TRebootWatch::TOutcome::Watching:
+        status.NextCheckTime = watch.NextCheck(now);
+        if (!status.StatusOk)
+            status.StatusText = watch.StatusText(now, UserTimeSeparator());
+        return {};
+    case TRebootWatch::TOutcome::Back: return {watch.EndText(status.CheckStatus()->GetURL()), 1};
+    default: return {watch.EndText(status.CheckStatus()->GetURL()), 2};
+    }
 }
 
 void TfmRemoteClientMain::ServerCheckDone(TStatusRow row, ICheckStatus*) { CheckDone(row, kServerType); }
@@ -622,7 +731,8 @@ void TfmRemoteClientMain::UpdateTrayState()
         TrayIcon.SetIcon(picture.get());
         trayPicture_ = std::move(picture);
     }
-    if (announcement.Show)
+    // Offline, the one line that said so stands; the states of the items are not announced.
+    if (announcement.Show && !offline_)
         AnnounceTrayState(state.Text, announcement.Seconds, announcement.Kind);
 }
 
@@ -631,6 +741,11 @@ void TfmRemoteClientMain::RefreshTrayText()
     trayTextDue_ = false;
     trayTextStale_ = false;
     TrayTextTimer.SetEnabled(false);
+    if (offline_) {
+        if (TrayIcon.Hint() != kNoNetworkText)
+            TrayIcon.SetHint(kNoNetworkText);
+        return;
+    }
     std::vector<TTrayRow> rows;
     rows.reserve(static_cast<size_t>(lvStatus.Count()));
     for (int i = 0, count = lvStatus.Count(); i < count; ++i) {
@@ -672,6 +787,10 @@ void TfmRemoteClientMain::UpdateStatusButtons()
 // old one.
 void TfmRemoteClientMain::CheckTimerTimer()
 {
+    // The change notification may not come (or not be had at all): offline, each tick asks again.
+    if (offline_)
+        NetworkChanged();
+    waves_.NewWave();
     std::vector<TListItem> rows;
     for (int i = 0, count = lvStatus.Count(); i < count; ++i)
         rows.push_back(lvStatus.Item(i));
@@ -707,6 +826,7 @@ void TfmRemoteClientMain::bbDisconnectClick()
 
 void TfmRemoteClientMain::bbRefreshNowClick()
 {
+    waves_.NewWave();
     for (TListItem& row : lvStatus.SelectedItems()) {
         if (!CheckRunningOn(row))
             StartCheck(row);
@@ -725,6 +845,12 @@ void TfmRemoteClientMain::bbRebootClick()
         std::shared_ptr<TCheckStatus> status = StatusOfRow(row);
         if (!status)
             continue;
+        // An accepted order is followed: the server is checked on a short cycle until it is back.
+        if (status->StatusOk) {
+            TDateTime now = Clock();
+            TRebootWatch& watch = reboots_.insert_or_assign(row.Data(), TRebootWatch(now)).first->second;
+            status->NextCheckTime = watch.NextCheck(now);
+        }
         std::vector<std::wstring> subItems = row.SubItems();
         subItems.resize(std::max<size_t>(subItems.size(), 2));
         subItems[1] = status->StatusText;
@@ -740,6 +866,91 @@ void TfmRemoteClientMain::lvStatusAdvancedCustomDrawItem(TListItemDrawInfo& info
     auto view = rowViews_.find(lvStatus.Item(info.Index).Data());
     if (view != rowViews_.end())
         info.Background = StatusRowColor(info.Selected, info.Focused, info.Hot, view->second.Tray);
+}
+
+void TfmRemoteClientMain::lvStatusPostPaintItem(int index, HDC dc)
+{
+    auto history = historyOfData_.find(lvStatus.Item(index).Data());
+    if (history == historyOfData_.end())
+        return;
+    RECT cell = lvStatus.CellRect(index, kHistoryColumn);
+    if (cell.right > cell.left)
+        DrawHistoryCell(dc, cell, *history->second, Scale(1));
+}
+
+// The tip is written when the mouse comes to another row, and again when the row's history grows under it; the
+// tooltip shows it after its usual delay and hides where the text is empty.
+void TfmRemoteClientMain::lvStatusMouseMove(POINT point)
+{
+    int index = lvStatus.IndexAt(point);
+    if (index == tipRow_)
+        return;
+    tipRow_ = index;
+    WriteStatusTip();
+}
+
+void TfmRemoteClientMain::WriteStatusTip()
+{
+    if (!statusTip_)
+        return;
+    std::wstring text = tipRow_ >= 0 ? StatusTipText(lvStatus.Item(tipRow_)) : std::wstring();
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(lvStatus.Handle());
+    tool.lpszText = text.data();
+    ::SendMessageW(statusTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    if (text.empty())
+        ::SendMessageW(statusTip_, TTM_POP, 0, 0);
+}
+
+void TfmRemoteClientMain::BuildStatusTip()
+{
+    statusTip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0,
+                                   0, 0, 0, Handle(), nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    if (!statusTip_)
+        return;
+    TTTOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = Handle();
+    tool.uId = reinterpret_cast<UINT_PTR>(lvStatus.Handle());
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    ::SendMessageW(statusTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    // Several lines; long enough to read them.
+    ::SendMessageW(statusTip_, TTM_SETMAXTIPWIDTH, 0, Scale(420));
+    ::SendMessageW(statusTip_, TTM_SETDELAYTIME, TTDT_AUTOPOP, 30000);
+}
+
+void TfmRemoteClientMain::AttachHistory(const TObject* data, const wchar_t* type, const std::string& itemName,
+                                        const std::wstring& url)
+{
+    std::wstring key = std::wstring(type) + L"\n" + Utf8ToWide(itemName) + L"\n" + url;
+    auto [it, added] = histories_.try_emplace(std::move(key), Clock());
+    historyOfData_[data] = &it->second;
+}
+
+const TCheckHistory* TfmRemoteClientMain::HistoryOfRow(const TListItem& row) const
+{
+    auto history = historyOfData_.find(row.Data());
+    return history != historyOfData_.end() ? history->second : nullptr;
+}
+
+std::wstring TfmRemoteClientMain::StatusTipText(const TListItem& row) const
+{
+    const TCheckHistory* history = HistoryOfRow(row);
+    if (!history)
+        return {};
+    std::vector<std::wstring> extra;
+    if (const TRebootWatch* reboot = RebootOfRow(row))
+        extra.push_back(reboot->TipLine(Clock(), UserTimeSeparator()));
+    return HistoryTipText(*history, Clock(), UserTimeSeparator(), extra);
+}
+
+const TRebootWatch* TfmRemoteClientMain::RebootOfRow(const TListItem& row) const
+{
+    auto reboot = reboots_.find(row.Data());
+    return reboot != reboots_.end() ? &reboot->second : nullptr;
 }
 
 void TfmRemoteClientMain::lvStatusClick() { UpdateStatusButtons(); }
@@ -772,6 +983,7 @@ LRESULT TfmRemoteClientMain::WindowProc(UINT message, WPARAM wParam, LPARAM lPar
         break;
     case kHideToTrayMessage: HideToTray(); return 0;
     case kShowFromTrayMessage: ShowFromTray(); return 0;
+    case kNetworkChangedMessage: NetworkChanged(); return 0;
     default: break;
     }
     return TForm::WindowProc(message, wParam, lParam);

@@ -8,9 +8,12 @@
 #include "ExtCtrls.h"
 #include "Forms.h"
 #include "StdCtrls.h"
+#include "UCheckHistory.h"
 #include "UCheckRunner.h"
 #include "UCheckSettings.h"
 #include "UMessageDialogFM.h"
+#include "UNetworkState.h"
+#include "URebootWatch.h"
 #include "UStatusRows.h"
 #include "UTrayIcon.h"
 #include "UUtils.h"
@@ -20,6 +23,7 @@
 #include <wrl/client.h>
 
 #include <memory>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -31,6 +35,8 @@ inline const wchar_t kRemoteClientCaption[] = L"Dravex Mendrel Remote Client";
 // The window's own messages; their numbers are part of the program's interface (the tray posts them).
 inline constexpr UINT kHideToTrayMessage = WM_USER + 1;
 inline constexpr UINT kShowFromTrayMessage = WM_USER + 2;
+// Posted from the system's thread when an IP interface of the computer changed.
+inline constexpr UINT kNetworkChangedMessage = WM_USER + 3;
 // The item "Hide to tray" of the window's system menu.
 inline constexpr UINT kHideToTrayCommand = 0x0010;
 
@@ -48,6 +54,8 @@ std::wstring GetSettingsFileName();
 struct TRemoteClientEnvironment {
     TClock Clock;
     TRetrieveOptions Retrieval;
+    // Whether the computer itself has a working network; ComputerHasNetwork when not set.
+    std::function<bool()> NetworkAvailable;
 };
 
 class TfmRemoteClientMain : public TForm {
@@ -80,6 +88,16 @@ public:
     void UpdateTrayState();
     // The status object behind a status row, or null.
     std::shared_ptr<TCheckStatus> StatusOfRow(const TListItem& row) const;
+    // The recent checks of a status row's item, or null. A rebuild keeps an item's history while its element
+    // name and URL stay the same.
+    const TCheckHistory* HistoryOfRow(const TListItem& row) const;
+    // The reboot of a status row's server that is (or was, until the next rebuild) followed, or null.
+    const TRebootWatch* RebootOfRow(const TListItem& row) const;
+    // What the tip of a status row says.
+    std::wstring StatusTipText(const TListItem& row) const;
+    // The tip that follows the mouse over the status list, and the row it was last written for (-1: none).
+    HWND StatusTipWindow() const { return statusTip_; }
+    int StatusTipRow() const { return tipRow_; }
 
     // The overall state as the tray shows it: tooltip and picture index. A tooltip whose new text is still
     // waiting for the next refresh is brought up to date first.
@@ -90,11 +108,18 @@ public:
     void sSkinProviderTitleButtons0MouseUp();
 
     void CheckTimerTimer();
+    // The computer's network may have come back: when the client had said that it had none and it has one
+    // now, every item is checked at once.
+    void NetworkChanged();
+    // The last wave failed everywhere while the computer had no network, and it has not come back since.
+    bool Offline() const { return offline_; }
     void bbConnectClick();
     void bbDisconnectClick();
     void bbRefreshNowClick();
     void bbRebootClick();
     void lvStatusAdvancedCustomDrawItem(TListItemDrawInfo& info);
+    void lvStatusPostPaintItem(int index, HDC dc);
+    void lvStatusMouseMove(POINT point);
     void lvStatusClick();
     void lvStatusKeyUp(WORD key);
     void lvStatusSelectItem(TListItem item, bool selected);
@@ -155,6 +180,9 @@ protected:
 private:
     void BuildLayout();
     void BuildTray();
+    void BuildStatusTip();
+    // The tip's text for the row under the mouse.
+    void WriteStatusTip();
     void FitHideToTrayButton();
     // The pop-up that announces a new overall state.
     void AnnounceTrayState(const std::wstring& text, int seconds, int kind);
@@ -164,6 +192,13 @@ private:
     // The tooltip computed from every row, and set when it differs.
     void RefreshTrayText();
     void CheckDone(TStatusRow row, const wchar_t* type);
+    // After a reboot order, each check of the server: the short cycle, the Status text while it is down, and
+    // the end of the watch (the pop-up's text and kind; empty text while the watch goes on).
+    std::pair<std::wstring, int> FollowReboot(const TListItem& row, TCheckStatus& status);
+    // A wave whose every check failed to connect, on two hosts or more, while the computer has no network.
+    void EndWave(const std::vector<TWaveCheck>& checks);
+    // The history that a new status row of these settings continues (a new one when there is none).
+    void AttachHistory(const TObject* data, const wchar_t* type, const std::string& itemName, const std::wstring& url);
     bool CheckRunningOn(const TListItem& row) const;
     void StartAsyncCheck(const std::shared_ptr<TCheckStatus>& status, TCheckStatusCallback callback);
 
@@ -176,6 +211,17 @@ private:
     std::unordered_map<const TObject*, TStatusRowView> rowViews_;
     // The status objects of StatusObjectList by the object that a row carries as its data.
     std::unordered_map<const TObject*, std::shared_ptr<TCheckStatus>> statusOfData_;
+    // The histories of the items, by type, element name and URL; the rows' own, by their data.
+    std::unordered_map<std::wstring, TCheckHistory> histories_;
+    std::unordered_map<const TObject*, TCheckHistory*> historyOfData_;
+    TCheckWaves waves_;
+    bool offline_ = false;
+    std::function<bool()> networkAvailable_;
+    std::unique_ptr<TNetworkChangeNotification> networkNotification_;
+    // The reboots ordered since the last rebuild, by the rows' data.
+    std::unordered_map<const TObject*, TRebootWatch> reboots_;
+    HWND statusTip_ = nullptr;
+    int tipRow_ = -1;
     // How many rows' last checks failed, kept as rows are written, so that the icon's state costs nothing.
     int failingRows_ = 0;
     // A row changed what the tooltip lists since it was last computed; the refresh is due (the timer runs).

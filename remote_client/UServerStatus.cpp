@@ -247,8 +247,7 @@ void TCheckServerStatus::RunCheck()
     TMemoryLease lease(TMemoryBudget::Checks());
     TRetrieveOptions options = Retrieval;
     options.Lease = &lease;
-    std::optional<std::string> body =
-        RetrieveURL(ServerRequestURL(request.URL, L"Report"), static_cast<IBindStatusCallback*>(this), options);
+    std::optional<std::string> body = TimedRetrieve(ServerRequestURL(request.URL, L"Report"), options);
     if (!body) {
         StatusText = L"Failed to connect";
         StatusOk = false;

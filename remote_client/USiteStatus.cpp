@@ -41,7 +41,7 @@ void TCheckSiteStatus::RunCheck()
     TMemoryLease lease(TMemoryBudget::Checks());
     TRetrieveOptions options = Retrieval;
     options.Lease = &lease;
-    std::optional<std::string> body = RetrieveURL(request.URL, static_cast<IBindStatusCallback*>(this), options);
+    std::optional<std::string> body = TimedRetrieve(request.URL, options);
     if (!body) {
         StatusText = L"Failed to connect";
         StatusOk = false;

@@ -1,5 +1,7 @@
 #include "UUtils.h"
 
+#include "UCheckHistory.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -154,3 +156,12 @@ HRESULT TCheckStatus::GetWindow(REFGUID, HWND* window)
 }
 
 HRESULT TCheckStatus::OnSecurityProblem(DWORD) { return S_OK; }
+
+std::optional<std::string> TCheckStatus::TimedRetrieve(const std::wstring& url, const TRetrieveOptions& options)
+{
+    CheckStarted = CurrentTime();
+    TStopwatch watch;
+    std::optional<std::string> body = RetrieveURL(url, static_cast<IBindStatusCallback*>(this), options);
+    ResponseMs = watch.Milliseconds();
+    return body;
+}

@@ -81,6 +81,9 @@ public:
     TDateTime LastSuccessTime = 0;
     int32_t Downtime = 0;
     bool StatusOk = true;
+    // When the last check's request started, and how long it took until its body was read or it failed.
+    TDateTime CheckStarted = 0;
+    uint32_t ResponseMs = 0;
 
     // How long and how much a retrieval of this object may take.
     TRetrieveOptions Retrieval;
@@ -134,6 +137,8 @@ protected:
     TCheckRequest TakeRequest();
     // The settings of the request in progress, as CheckCredentials hands them over.
     const TCheckRequest& CurrentRequest() const { return current_; }
+    // RetrieveURL with this object as its callback, timed into CheckStarted and ResponseMs.
+    std::optional<std::string> TimedRetrieve(const std::wstring& url, const TRetrieveOptions& options);
     // Downtime on failure, last check, next check and last success, in that order.
     void FinishCheck(int checkIntervalMinutes);
 

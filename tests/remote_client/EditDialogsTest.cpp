@@ -8,6 +8,7 @@
 #include "LayoutCheck.h"
 #include "TestSupport.h"
 
+#include "UCheckHistory.h"
 #include "UCheckSettings.h"
 #include "UEditServerFM.h"
 #include "UEditSiteFM.h"
@@ -478,6 +479,45 @@ TEST_F(EditDialogsTest, CancelAfterCheckNowLeavesTheItemAsItWas)
     EXPECT_EQ(result, mrCancel);
     EXPECT_EQ(SiteOf(siteRow).URL, L"http://saved");
     EXPECT_EQ(siteRow.SubItems(), (std::vector<std::wstring>{L"10", L"Saved"}));
+}
+
+TEST_F(EditDialogsTest, CheckNowShowsHowLongTheServerTookBesideItsMessage)
+{
+    auto shownMs = [](const std::wstring& caption) {
+        std::wsmatch match;
+        return std::regex_match(caption, match, std::wregex(L"([0-9]+) ms")) ? std::stol(match[1].str()) : -1L;
+    };
+    TListItem row = ServerRow(L"http://saved:1", {L"10", L"", L""});
+    TfmEditServer server(app, &mainForm);
+    server.SetItem(row);
+    server.Show();
+    EXPECT_EQ(server.LabelResponseTime.Caption(), L"");
+    // The server waits 0.4 s before it answers.
+    server.editURL.SetText(TTestServers::Get().Http(L"/late"));
+    TStopwatch watch;
+    session.Click(server.bbCheckCode.Handle());
+    const long elapsed = static_cast<long>(watch.Milliseconds());
+    EXPECT_EQ(server.LabelMessage.Caption(), L"12:00: Total free: 2048 MB");
+    long ms = shownMs(server.LabelResponseTime.Caption());
+    EXPECT_GE(ms, 400) << WideToUtf8(server.LabelResponseTime.Caption());
+    EXPECT_LE(ms, elapsed);
+    // A failure has its time too; the message keeps its own text.
+    server.editURL.SetText(TTestServers::Get().Refused(L""));
+    session.Click(server.bbCheckCode.Handle());
+    EXPECT_EQ(server.LabelMessage.Caption(), L"Failed to connect");
+    EXPECT_GE(shownMs(server.LabelResponseTime.Caption()), 0) << WideToUtf8(server.LabelResponseTime.Caption());
+    EXPECT_EQ(gui::LayoutFaultsText(server.Handle()), "");
+
+    TListItem siteRow = SiteRow(L"http://saved", {L"10", L"Saved"}, true);
+    TfmEditSite site(app, &mainForm);
+    site.SetItem(siteRow);
+    site.Show();
+    site.editURL.SetText(TTestServers::Get().Http(L"/page"));
+    site.editCode.SetText(L"Welcome");
+    session.Click(site.bbCheckCode.Handle());
+    EXPECT_EQ(site.LabelMessage.Caption(), L"Code found");
+    EXPECT_GE(shownMs(site.LabelResponseTime.Caption()), 0) << WideToUtf8(site.LabelResponseTime.Caption());
+    EXPECT_EQ(gui::LayoutFaultsText(site.Handle()), "");
 }
 
 TEST_F(EditDialogsTest, ClicksMadeWhileACheckBlocksAreDropped)

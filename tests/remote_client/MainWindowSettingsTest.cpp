@@ -46,7 +46,7 @@ TEST_F(MainWindowSettings, PreparedFileFillsTheListsSortedByURLWithTheirMarks)
     std::vector<std::vector<std::wstring>> status = Rows(window->lvStatus.Handle());
     ASSERT_EQ(status.size(), 3u);
     EXPECT_EQ(status[0], (std::vector<std::wstring>{L"Server", s.Refused(L"/b"), L"Initial state", started,
-                                                    ShortTime(0), ShortTime(0), L"   0: 0"}));
+                                                    ShortTime(0), ShortTime(0), L"   0: 0", L""}));
     EXPECT_EQ(status[1][0], L"Server");
     EXPECT_EQ(status[1][1], s.Refused(L"/c"));
     EXPECT_EQ(status[2][0], L"Site");

@@ -1,11 +1,19 @@
 // The status list against real loopback servers: what the rows show and how they are coloured, the
 // scheduler's ticks, the four buttons, and checks that outlive their rows or the window.
+// Winsock before anything that brings in windows.h.
+#include "StandinServer.h"
+
+#include "LayoutCheck.h"
 #include "MainWindowSupport.h"
+#include "UTrayNotificationFM.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
+#include <regex>
+#include <utility>
 
 namespace {
 
@@ -62,15 +70,15 @@ TEST_F(MainWindowStatus, RowsShowTheOutcomeOfEachCheck)
 
     std::wstring now = ShortTime(clock.Now());
     std::wstring never = ShortTime(0);
-    EXPECT_EQ(
-        Rows(window->lvStatus.Handle()),
-        (std::vector<std::vector<std::wstring>>{
-            {L"Server", s.Http(L"/ok"), kReport, now, now, ShortTime(AddMinutes(clock.Now(), 10)), L"   0: 0"},
-            {L"Server", s.Refused(), L"Failed to connect", now, never, ShortTime(AddMinutes(clock.Now(), 5)),
-             L"   0: 0"},
-            {L"Site", s.Http(L"/page"), L"Code found", now, now, ShortTime(AddMinutes(clock.Now(), 10)), L"   0: 0"},
-            {L"Site", s.Http(L"/page"), L"Code not found", now, never, ShortTime(AddMinutes(clock.Now(), 1)),
-             L"   0: 0"}}));
+    EXPECT_EQ(Rows(window->lvStatus.Handle()),
+              (std::vector<std::vector<std::wstring>>{{L"Server", s.Http(L"/ok"), kReport, now, now,
+                                                       ShortTime(AddMinutes(clock.Now(), 10)), L"   0: 0", L""},
+                                                      {L"Server", s.Refused(), L"Failed to connect", now, never,
+                                                       ShortTime(AddMinutes(clock.Now(), 5)), L"   0: 0", L""},
+                                                      {L"Site", s.Http(L"/page"), L"Code found", now, now,
+                                                       ShortTime(AddMinutes(clock.Now(), 10)), L"   0: 0", L""},
+                                                      {L"Site", s.Http(L"/page"), L"Code not found", now, never,
+                                                       ShortTime(AddMinutes(clock.Now(), 1)), L"   0: 0", L""}}));
 }
 
 TEST_F(MainWindowStatus, RowsAreGreenWhenTheirCheckPassedAndRedWhenItFailed)
@@ -133,7 +141,7 @@ TEST_F(MainWindowStatus, TimerTicksCheckDueItemsAndFailuresAddUpDowntime)
     ASSERT_TRUE(WaitForChecks());
     EXPECT_EQ(StatusRow(0),
               (std::vector<std::wstring>{L"Server", s.Refused(), L"Failed to connect", ShortTime(clock.Now()),
-                                         ShortTime(0), ShortTime(AddMinutes(clock.Now(), 1)), L"   1:15"}));
+                                         ShortTime(0), ShortTime(AddMinutes(clock.Now(), 1)), L"   1:15", L""}));
     EXPECT_EQ(StatusRow(1)[3], ShortTime(clock.Now()));
     EXPECT_EQ(StatusRow(1)[6], L"   0: 0");
 
@@ -228,6 +236,142 @@ TEST_F(MainWindowStatus, RefreshNowChecksTheSelectedRowAtOnce)
     EXPECT_EQ(StatusRow(0)[3], ShortTime(start));
 }
 
+TEST_F(MainWindowStatus, HistoryKeepsEveryCheckOfAnItemAcrossRebuildsWhileItsNameAndUrlStay)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Http(L"/late"), true, 60, "", ""}, {"Item2", s.Refused(), true, 60, "", ""}},
+                              {{"Item3", s.Http(L"/page"), true, 60, "Welcome"}}));
+    const TDateTime start = clock.Now();
+    TStopwatch watch;
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+    const uint32_t elapsed = watch.Milliseconds();
+
+    const TCheckHistory* late = window->HistoryOfRow(window->lvStatus.Item(0));
+    ASSERT_NE(late, nullptr);
+    ASSERT_EQ(late->Size(), 1u);
+    EXPECT_TRUE(late->Last().Passed);
+    EXPECT_EQ(late->Last().Time, start);
+    // The server waits 0.4 s before it answers: the response time is that, and no more than the test saw.
+    EXPECT_GE(late->Last().ResponseMs, 400u);
+    EXPECT_LE(late->Last().ResponseMs, elapsed);
+    const TCheckHistory* refused = window->HistoryOfRow(window->lvStatus.Item(1));
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->Passed(), 0u);
+    EXPECT_EQ(refused->LastFailureText(), L"Failed to connect");
+
+    clock.Set(AddMinutes(start, 5));
+    Select(0);
+    session.Click(window->bbRefreshNow.Handle());
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_EQ(late->Size(), 2u);
+    EXPECT_EQ(late->Last().Time, clock.Now());
+
+    // A rebuild keeps the histories of items whose element name and URL stay; a new URL starts afresh.
+    window->SiteSettingsList[0]->URL = s.Http(L"/page/");
+    window->RebuildStatusList();
+    EXPECT_EQ(window->HistoryOfRow(window->lvStatus.Item(0)), late);
+    EXPECT_EQ(late->Size(), 2u);
+    EXPECT_EQ(window->HistoryOfRow(window->lvStatus.Item(1)), refused);
+    const TCheckHistory* site = window->HistoryOfRow(window->lvStatus.Item(2));
+    ASSERT_NE(site, nullptr);
+    EXPECT_EQ(site->Checks(), 0u);
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_EQ(late->Size(), 3u);
+    EXPECT_EQ(site->Checks(), 1u);
+    EXPECT_EQ(window->StatusTipText(window->lvStatus.Item(2)).rfind(L"Last response: ", 0), 0u);
+}
+
+TEST_F(MainWindowStatus, HistoryColumnDrawsEachCheckAndTheTipFollowsTheMouse)
+{
+    const TTestServers& s = TTestServers::Get();
+    WriteSettings(SettingsXml({{"Item1", s.Http(L"/ok"), true, 60, "", ""}, {"Item2", s.Refused(), true, 60, "", ""}},
+                              {{"Item3", s.Http(L"/page"), true, 60, "Farewell"}}));
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+    // Forty more checks of every row; the first server fails now and then, as a flapping host would.
+    const int rounds = 40;
+    for (int round = 0; round < rounds; ++round) {
+        window->ServerSettingsList[0]->URL = round % 7 == 3 || round % 11 == 5 ? s.Refused() : s.Http(L"/ok");
+        for (int row = 0; row < window->lvStatus.Count(); ++row)
+            window->StartCheck(window->lvStatus.Item(row));
+        ASSERT_TRUE(WaitForChecks());
+    }
+    // Wide enough to show the last column without scrolling, as a user would size it.
+    window->SetClientSize(1180, 288);
+    window->BringToFront();
+    Repaint();
+    gui::SaveScreenshot(window->Handle(), L"remote-main-history");
+    RECT historyCell = window->lvStatus.CellRect(0, 7);
+    RECT listClient{};
+    ::GetClientRect(window->lvStatus.Handle(), &listClient);
+    ASSERT_LE(historyCell.right, listClient.right) << "the history column is outside the list";
+
+    HWND list = window->lvStatus.Handle();
+    EXPECT_EQ(gui::ColumnCount(list), 8);
+    auto pixel = [&](int row, int fromRight) {
+        RECT cell = window->lvStatus.CellRect(row, 7);
+        HDC dc = ::GetDC(list);
+        COLORREF colour = ::GetPixel(dc, cell.right - fromRight, (cell.top + cell.bottom) / 2);
+        ::ReleaseDC(list, dc);
+        return colour;
+    };
+    const int bar = window->Scale(1);
+    // Newest at the right: the k-th check from the newest stands 2k bar widths further left; left of the oldest
+    // and between the bars, the cell's white ground, whatever the row's colour.
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(testing::Message() << "row " << row);
+        std::vector<TCheckRecord> records = window->HistoryOfRow(window->lvStatus.Item(row))->Records();
+        ASSERT_EQ(records.size(), static_cast<size_t>(rounds + 1));
+        for (int k = 0; k < static_cast<int>(records.size()); ++k) {
+            COLORREF expected = records[records.size() - 1 - k].Passed ? kHistoryPassedColor : kHistoryFailedColor;
+            ASSERT_EQ(pixel(row, 2 * bar + 2 * k * bar + 1), expected) << "check " << k << " from the newest";
+            ASSERT_EQ(pixel(row, 2 * bar + 2 * k * bar + bar + 1), RGB(255, 255, 255)) << "gap " << k;
+        }
+        EXPECT_EQ(pixel(row, 2 * bar + 2 * (rounds + 1) * bar + 1), RGB(255, 255, 255));
+    }
+    EXPECT_NE(window->HistoryOfRow(window->lvStatus.Item(0))->Passed(), 0u);
+    EXPECT_TRUE(window->HistoryOfRow(window->lvStatus.Item(0))->HasFailed());
+
+    // The tip is written for the row under the mouse, and emptied where there is none.
+    auto moveTo = [&](POINT point) {
+        ::PostMessageW(list, WM_MOUSEMOVE, 0, MAKELPARAM(point.x, point.y));
+        session.ProcessPending();
+    };
+    auto tipText = [&] {
+        std::vector<wchar_t> buffer(4096);
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.hwnd = window->Handle();
+        tool.uId = reinterpret_cast<UINT_PTR>(list);
+        tool.lpszText = buffer.data();
+        ::SendMessageW(window->StatusTipWindow(), TTM_GETTEXTW, buffer.size(), reinterpret_cast<LPARAM>(&tool));
+        return std::wstring(buffer.data());
+    };
+    ASSERT_NE(window->StatusTipWindow(), nullptr);
+    RECT second = window->lvStatus.CellRect(1, 1);
+    moveTo({second.left + 5, (second.top + second.bottom) / 2});
+    EXPECT_EQ(window->StatusTipRow(), 1);
+    std::wstring tip = tipText();
+    EXPECT_EQ(tip, window->StatusTipText(window->lvStatus.Item(1)));
+    EXPECT_EQ(tip.rfind(L"Last response: ", 0), 0u) << WideToUtf8(tip);
+    EXPECT_NE(tip.find(L"Passed since " + ShortTime(clock.Now()) + L": 0 % (0 of 41 checks)"), std::wstring::npos)
+        << WideToUtf8(tip);
+    EXPECT_NE(tip.find(L"Last failure: " + ShortTime(clock.Now()) + L", Failed to connect"), std::wstring::npos)
+        << WideToUtf8(tip);
+
+    // Another check of the row under the mouse brings its tip up to date at once.
+    window->StartCheck(window->lvStatus.Item(1));
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_NE(tipText().find(L"(0 of 42 checks)"), std::wstring::npos) << WideToUtf8(tipText());
+
+    RECT client{};
+    ::GetClientRect(list, &client);
+    moveTo({client.right / 2, client.bottom - 3});
+    EXPECT_EQ(window->StatusTipRow(), -1);
+    EXPECT_EQ(tipText(), L"");
+}
+
 TEST_F(MainWindowStatus, RebootWritesItsOutcomeIntoTheStatusColumnOnly)
 {
     const TTestServers& s = TTestServers::Get();
@@ -265,6 +409,158 @@ TEST_F(MainWindowStatus, RebootWritesItsOutcomeIntoTheStatusColumnOnly)
     }
     EXPECT_EQ(RebootsOf("/ok"), before + 1);
     EXPECT_TRUE(session.ShownBoxes().empty());
+}
+
+TEST_F(MainWindowStatus, RebootIsFollowedUntilTheServerAnswersAgain)
+{
+    TStandinSettings settings;
+    settings.Enabled = true;
+    TStandinService service(settings, L"NUL", [] { return TMemoryFigures{512, 4096}; });
+    auto standin = std::make_unique<TStandinServer>(service);
+    standin->Start(0, "127.0.0.1");
+    const int port = standin->Port();
+    const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(port);
+    const std::wregex report(L"[^:]+:\\d{2}:\\d{2}: Physical free: 512 MB, Total free: 4096 MB\\.");
+    WriteSettings(SettingsXml({{"Item1", url, true, 60, "", ""}}, {}));
+    const TDateTime start = clock.Now();
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+    ASSERT_TRUE(std::regex_match(StatusRow(0)[2], report)) << WideToUtf8(StatusRow(0)[2]);
+    window->BringToFront();
+
+    Select(0);
+    session.Click(window->bbReboot.Handle());
+    Select(-1);
+    EXPECT_EQ(StatusRow(0)[2], L"Reboot initiated");
+    // The host goes down.
+    standin.reset();
+
+    // The clock some seconds after the order, then a tick of the timer: what the row says then, and whether
+    // a check ran.
+    auto at = [&](int seconds) {
+        clock.Set(start + seconds / 86400.0);
+        window->CheckTimerTimer();
+        bool checked = window->StatusOfRow(window->lvStatus.Item(0))->CheckRunning();
+        EXPECT_TRUE(WaitForChecks());
+        return std::make_pair(checked, StatusRow(0)[2]);
+    };
+    const std::wstring since = L"Rebooting since " + ShortTime(start);
+    EXPECT_EQ(at(10), std::make_pair(false, std::wstring(L"Reboot initiated")));
+    EXPECT_EQ(at(15), std::make_pair(true, since + L" (00:15)"));
+    Repaint();
+    EXPECT_EQ(RowPixel(0), RGB(255, 0, 0));
+    EXPECT_EQ(at(25), std::make_pair(false, since + L" (00:15)"));
+    EXPECT_EQ(at(30), std::make_pair(true, since + L" (00:30)"));
+    EXPECT_NE(window->StatusTipText(window->lvStatus.Item(0)).find(since + L" (00:30)"), std::wstring::npos);
+    Repaint();
+    gui::SaveScreenshot(window->Handle(), L"remote-reboot-rebooting");
+
+    // Back on its port: the report again, green, and a pop-up that says how long it took.
+    standin = std::make_unique<TStandinServer>(service);
+    standin->Start(port, "127.0.0.1");
+    auto back = at(45);
+    EXPECT_TRUE(back.first);
+    EXPECT_TRUE(std::regex_match(back.second, report)) << WideToUtf8(back.second);
+    Repaint();
+    EXPECT_EQ(RowPixel(0), RGB(0, 255, 0));
+    TfmTrayNotification* popUp = FindTrayNotification(app);
+    ASSERT_NE(popUp, nullptr);
+    EXPECT_TRUE(gui::IsShown(popUp->Handle()));
+    EXPECT_EQ(popUp->LabelInformation.Caption(), url + L": back after 00:45");
+    EXPECT_EQ(gui::LayoutFaultsText(popUp->Handle()), "");
+    gui::SaveScreenshot(popUp->Handle(), L"remote-reboot-back");
+    EXPECT_NE(window->StatusTipText(window->lvStatus.Item(0))
+                  .find(L"Reboot ordered at " + ShortTime(start) + L": back after 00:45"),
+              std::wstring::npos);
+    popUp->HideTrayNotification();
+
+    // The watch is over: the item is due again after its own interval.
+    EXPECT_FALSE(at(60).first);
+    EXPECT_TRUE(at(45 + 60 * 60 + 1).first);
+}
+
+TEST_F(MainWindowStatus, WithoutANetworkTheComputerIsBlamedOnceAndTheHostsAreChargedNothing)
+{
+    const TTestServers& s = TTestServers::Get();
+    network = false;
+    // Two host names of the loopback, neither listening on the port.
+    const std::wstring otherHost = L"http://localhost:" + std::to_wstring(s.Port("refused")) + L"/";
+    WriteSettings(SettingsXml({{"Item1", s.Refused(), true, 1, "", ""}, {"Item2", otherHost, true, 1, "", ""}},
+                              {{"Item3", s.Refused(L"/shop"), true, 1, "Welcome"}}));
+    const TDateTime start = clock.Now();
+    Open();
+    ASSERT_TRUE(WaitForChecks());
+
+    EXPECT_TRUE(window->Offline());
+    TfmTrayNotification* popUp = FindTrayNotification(app);
+    ASSERT_NE(popUp, nullptr);
+    EXPECT_TRUE(gui::IsShown(popUp->Handle()));
+    EXPECT_EQ(popUp->LabelInformation.Caption(), kNoNetworkText);
+    EXPECT_EQ(window->TrayHint(), kNoNetworkText);
+    EXPECT_EQ(window->TrayIconIndex(), 2);
+    // The rows still show their own outcome.
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(StatusRow(row)[2], L"Failed to connect") << row;
+    popUp->HideTrayNotification();
+
+    // Half an hour later, still offline: no downtime is charged and nothing new is announced.
+    clock.Set(AddMinutes(start, 30));
+    window->CheckTimerTimer();
+    ASSERT_TRUE(WaitForChecks());
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(StatusRow(row)[6], L"   0: 0") << row;
+    EXPECT_FALSE(gui::IsShown(popUp->Handle()));
+    EXPECT_EQ(window->TrayHint(), kNoNetworkText);
+
+    // The network comes back: every item is checked at once, and failures are the hosts' own again.
+    network = true;
+    clock.Set(AddMinutes(start, 40));
+    window->NetworkChanged();
+    EXPECT_FALSE(window->Offline());
+    for (int row = 0; row < 3; ++row)
+        EXPECT_TRUE(window->StatusOfRow(window->lvStatus.Item(row))->CheckRunning()) << row;
+    ASSERT_TRUE(WaitForChecks());
+    EXPECT_EQ(StatusRow(0)[6], L"   0:10");
+    EXPECT_NE(window->TrayHint().find(s.Refused() + L": Check failed"), std::wstring::npos)
+        << WideToUtf8(window->TrayHint());
+}
+
+TEST_F(MainWindowStatus, OnlyAWaveThatFailsOnSeveralHostsWithoutANetworkBlamesTheComputer)
+{
+    const TTestServers& s = TTestServers::Get();
+    const std::wstring otherHost = L"http://localhost:" + std::to_wstring(s.Port("refused")) + L"/";
+    struct Case {
+        const char* name;
+        bool network;
+        std::vector<TServerItem> servers;
+    };
+    const Case cases[] = {
+        {"the computer has a network",
+         true,
+         {{"Item1", s.Refused(), true, 1, "", ""}, {"Item2", otherHost, true, 1, "", ""}}},
+        {"one host only",
+         false,
+         {{"Item1", s.Refused(L"/a"), true, 1, "", ""}, {"Item2", s.Refused(L"/b"), true, 1, "", ""}}},
+        {"one item answers",
+         false,
+         {{"Item1", s.Refused(), true, 1, "", ""},
+          {"Item2", otherHost, true, 1, "", ""},
+          {"Item3", s.Http(L"/ok"), true, 1, "", ""}}},
+        {"a failure other than the connection",
+         false,
+         {{"Item1", s.Refused(), true, 1, "", ""}, {"Item2", s.Http(L"/html"), true, 1, "", ""}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        network = c.network;
+        WriteSettings(SettingsXml(c.servers, {}));
+        Open();
+        ASSERT_TRUE(WaitForChecks());
+        EXPECT_FALSE(window->Offline());
+        EXPECT_NE(window->TrayHint(), kNoNetworkText);
+        window.reset();
+        ASSERT_TRUE(WaitForIdleChecks());
+    }
 }
 
 TEST_F(MainWindowStatus, DisconnectedARebuildChecksEachItemOnceAndConnectResumes)

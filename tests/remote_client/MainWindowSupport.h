@@ -70,6 +70,8 @@ protected:
     {
         environment.Clock = clock.Function();
         environment.Retrieval.DeadlineMs = 3000;
+        // The computer's own network as the window sees it: present, unless a test says otherwise.
+        environment.NetworkAvailable = [this] { return network; };
     }
 
     void TearDown() override
@@ -142,5 +144,6 @@ protected:
     TTestFolder folder;
     TTestClock clock{At(2024, 5, 1, 9, 5)};
     TRemoteClientEnvironment environment;
+    bool network = true;
     std::unique_ptr<TfmRemoteClientMain> window;
 };

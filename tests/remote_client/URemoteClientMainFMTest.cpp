@@ -92,7 +92,7 @@ TEST_F(RemoteClientMainTest, StatusPageListButtonsAndTimer)
     auto window = MakeWindow();
     HWND list = window->lvStatus.Handle();
     EXPECT_EQ(Columns(list), (std::vector<std::wstring>{L"Type", L"Link", L"Status", L"Last check time",
-                                                        L"Last success", L"Next check time", L"Downtime"}));
+                                                        L"Last success", L"Next check time", L"Downtime", L"History"}));
     ExpectReportList(list, false, false);
     EXPECT_EQ(::GetParent(list), window->tsCurrentStatus.Handle());
 

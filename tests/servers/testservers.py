@@ -164,6 +164,7 @@ class Handler(BaseHTTPRequestHandler):
             "/endless/Report": self.endless,
             "/partial/Report": lambda: self.partial(b"<Report><CurrentTime>12:00</CurrentTime></Report>"),
             "/partial/page": lambda: self.partial(b"<html><body>Welcome, partial"),
+            "/late/Report": lambda: (time.sleep(0.4), self.send_body(200, REPORT, "text/xml")),
             "/slowbody/page": self.slow_body,
             "/slowheaders/page": self.slow_headers,
         }
