@@ -64,8 +64,8 @@ TEST(CheckWaves, FailsEverywhereOnlyWhenEveryCheckFailedToConnectOnTwoHostsOrMor
 // the computer has a network with a gateway.
 TEST(NetworkState, ComputerWithADefaultRouteHasANetwork)
 {
-    HANDLE file = ::CreateFileW(L"Z:\\proc\\net\\route", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
+    HANDLE file =
+        ::CreateFileW(L"Z:\\proc\\net\\route", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         GTEST_SKIP() << "no routing table to compare with (not under Wine)";
     std::string table;
