@@ -17,11 +17,17 @@ mkdir -p "$artifacts" docs
 export MENDREL_ARTIFACTS="$artifacts"
 cd build/x86_64
 wine_dpi_run_layout_tests
+# The history column and a reboot followed to its end, from the status tests that make them (at 96 DPI).
+ctest --output-on-failure \
+  -R 'MainWindowStatus\.(HistoryColumnDrawsEachCheckAndTheTipFollowsTheMouse|RebootIsFollowedUntilTheServerAnswersAgain)$'
 cd "$root"
 
 # picture taken by a test -> picture of the tour; each is one window, stored with the fewest bytes.
 pictures=(
   "remote-main-status-dpi96:remote-client-status.png"
+  "remote-main-history:remote-client-history.png"
+  "remote-reboot-rebooting:remote-client-rebooting.png"
+  "remote-reboot-back:remote-client-back-after.png"
   "edit-server-dpi96:edit-server.png"
   "config-main-remote-dpi96:config-client-settings.png"
   "config-main-stress-test-dpi96:config-client-stress.png"
