@@ -6,10 +6,28 @@
 
 #include "UNetworkState.h"
 
+#include <netlistmgr.h>
+#include <wrl/client.h>
+
 #include <set>
 #include <vector>
 
-bool ComputerHasNetwork()
+namespace {
+
+// Windows' own verdict: connected, but to no network with internet access. Unknown (no network list, no COM on
+// this thread) is not a no.
+bool NetworkListSaysNoInternet()
+{
+    Microsoft::WRL::ComPtr<INetworkListManager> networks;
+    if (FAILED(::CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&networks))))
+        return false;
+    NLM_CONNECTIVITY connectivity = NLM_CONNECTIVITY_DISCONNECTED;
+    if (FAILED(networks->GetConnectivity(&connectivity)))
+        return false;
+    return (connectivity & (NLM_CONNECTIVITY_IPV4_INTERNET | NLM_CONNECTIVITY_IPV6_INTERNET)) == 0;
+}
+
+bool HasAdapterWithGateway()
 {
     ULONG size = 16 * 1024;
     std::vector<unsigned char> buffer;
@@ -33,6 +51,10 @@ bool ComputerHasNetwork()
     }
     return false;
 }
+
+} // namespace
+
+bool ComputerHasNetwork() { return HasAdapterWithGateway() && !NetworkListSaysNoInternet(); }
 
 namespace {
 

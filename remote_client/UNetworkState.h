@@ -14,8 +14,9 @@
 
 inline constexpr wchar_t kNoNetworkText[] = L"No network on this computer: the checks cannot reach any host";
 
-// A connected adapter other than the loopback, with a default gateway. When the adapters cannot be read, the
-// answer is yes: the client never claims that the computer is offline without knowing it.
+// A connected adapter other than the loopback, with a default gateway, and no word from the network list that
+// none of the networks reaches the internet. When the adapters or the list cannot be read, that part counts as
+// yes: the client never claims that the computer is offline without knowing it.
 bool ComputerHasNetwork();
 
 // Calls changed, on a thread of the system's, whenever an IP interface of the computer changes (the owner posts
