@@ -15,6 +15,10 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 
+// The status list has these columns: Type, Link, Status, Last check time, Last success, Next check time,
+// Downtime and History (drawn, without text).
+constexpr int kStatusColumns = 8;
+
 // The folder of the built exes of this build (build/x86_64/...), from the test program's own location.
 std::wstring BuildDir();
 std::wstring ProgramPath(const wchar_t* relative);

@@ -271,7 +271,7 @@ HWND StatusList(HWND main)
         if (!list)
             return nullptr;
         HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
-        if (header && SendMessageW(header, HDM_GETITEMCOUNT, 0, 0) == 7)
+        if (header && SendMessageW(header, HDM_GETITEMCOUNT, 0, 0) == kStatusColumns)
             return list;
     }
 }

@@ -13,7 +13,7 @@ namespace {
 
 HWND FindMainWindow() { return FindWindowW(nullptr, L"Dravex Mendrel Remote Client"); }
 
-// The status list is the list view with seven columns.
+// The status list is the list view with the status columns.
 HWND FindStatusList(HWND main)
 {
     for (int i = 0;; ++i) {
@@ -21,7 +21,7 @@ HWND FindStatusList(HWND main)
         if (!list)
             return nullptr;
         HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
-        if (header && SendMessageW(header, HDM_GETITEMCOUNT, 0, 0) == 7)
+        if (header && SendMessageW(header, HDM_GETITEMCOUNT, 0, 0) == e2e::kStatusColumns)
             return list;
     }
 }

@@ -23,7 +23,7 @@ const wchar_t kMainCaption[] = L"Dravex Mendrel Remote Client";
 const COLORREF kBadgeGreen = RGB(20, 160, 40);
 const COLORREF kBadgeRed = RGB(210, 30, 30);
 
-enum TColumn { kType, kLink, kStatus, kLastCheck, kLastSuccess, kNextCheck, kDowntime };
+enum TColumn { kType, kLink, kStatus, kLastCheck, kLastSuccess, kNextCheck, kDowntime, kHistory };
 
 // URLs and codes of these scenarios are ASCII.
 std::string Ascii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -123,7 +123,7 @@ int DowntimeMinutes(const std::wstring& cell)
 const ListRow* RowOf(const std::vector<ListRow>& rows, const std::wstring& link)
 {
     for (const ListRow& row : rows) {
-        if (row.cells.size() == 7 && row.cells[kLink] == link)
+        if (row.cells.size() == static_cast<size_t>(kStatusColumns) && row.cells[kLink] == link)
             return &row;
     }
     return nullptr;
