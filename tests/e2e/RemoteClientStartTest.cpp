@@ -65,7 +65,8 @@ TEST(RemoteClientStart, FreshUserStartsWithEmptyListsAndWritesNothing)
     Process client = Process::Start(RemoteClientExe());
     HWND main = FindTopWindow(client.Id(), kMainCaption);
     ASSERT_NE(main, nullptr);
-    EXPECT_TRUE(Visible(main));
+    // The window exists before it shows: it is shown once its settings are loaded.
+    EXPECT_TRUE(WaitUntil([&] { return Visible(main); }, 10s));
     for (int i = 0; i < 3; ++i) {
         HWND list = FindChildOfClass(main, L"SysListView32", i);
         ASSERT_NE(list, nullptr);
