@@ -37,6 +37,7 @@ private:
 // One check of a wave as it called back.
 struct TWaveCheck {
     const void* Row = nullptr;
+    // The host the check went to (the window records the URL and works the host out when it needs it).
     std::wstring Host;
     bool FailedToConnect = false;
     // The item's downtime when its check started.

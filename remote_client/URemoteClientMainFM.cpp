@@ -15,6 +15,8 @@
 
 #include "../resources/ResourceIds.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
@@ -283,7 +285,7 @@ void TfmRemoteClientMain::BuildLayout()
     bbReboot.OnClick = [this] { bbRebootClick(); };
     lvStatus.OnCustomDrawItem = [this](TListItemDrawInfo& info) { lvStatusAdvancedCustomDrawItem(info); };
     lvStatus.OnPostPaintItem = [this](int index, HDC dc) { lvStatusPostPaintItem(index, dc); };
-    lvStatus.OnMouseMove = [this](POINT point) { lvStatusMouseMove(point); };
+    lvStatus.OnMouseMessage = [this](const MSG& message) { lvStatusMouseMessage(message); };
     lvStatus.OnClick = [this] { lvStatusClick(); };
     lvStatus.OnKeyUp = [this](WORD key) { lvStatusKeyUp(key); };
     lvStatus.OnSelectItem = [this](TListItem item, bool selected) { lvStatusSelectItem(item, selected); };
@@ -633,8 +635,8 @@ void TfmRemoteClientMain::CheckDone(TStatusRow row, const wchar_t* type)
             auto history = historyOfData_.find(item.Data());
             if (history != historyOfData_.end())
                 history->second->Add({status->CheckStarted, status->StatusOk, status->ResponseMs}, status->StatusText);
-            waveEnded = waves_.Done(row, HostOfUrl(status->CheckStatus()->GetURL()),
-                                    status->StatusText == L"Failed to connect");
+            // The URL for now; its host is worked out only for a wave that failed everywhere.
+            waveEnded = waves_.Done(row, status->CheckStatus()->GetURL(), status->StatusText == L"Failed to connect");
             rebootEnd = FollowReboot(item, *status);
             WriteStatusRow(item, type, *status);
             if (tipRow_ >= 0 && item.Index() == tipRow_)
@@ -643,15 +645,19 @@ void TfmRemoteClientMain::CheckDone(TStatusRow row, const wchar_t* type)
     }
     UpdateTrayState();
     if (waveEnded)
-        EndWave(*waveEnded);
+        EndWave(std::move(*waveEnded));
     // After the state's own pop-up, so that the end of a reboot is what the pop-up shows.
     if (!rebootEnd.first.empty())
         AnnounceTrayState(rebootEnd.first, 5, rebootEnd.second);
 }
 
 // Said once while the computer stays offline; each such wave's hosts are charged no downtime for it.
-void TfmRemoteClientMain::EndWave(const std::vector<TWaveCheck>& checks)
+void TfmRemoteClientMain::EndWave(std::vector<TWaveCheck> checks)
 {
+    if (std::any_of(checks.begin(), checks.end(), [](const TWaveCheck& check) { return !check.FailedToConnect; }))
+        return;
+    for (TWaveCheck& check : checks)
+        check.Host = HostOfUrl(check.Host);
     if (!WaveFailedEverywhere(checks) || networkAvailable_())
         return;
     for (const TWaveCheck& check : checks) {
@@ -879,14 +885,22 @@ void TfmRemoteClientMain::lvStatusPostPaintItem(int index, HDC dc)
 }
 
 // The tip is written when the mouse comes to another row, and again when the row's history grows under it; the
-// tooltip shows it after its usual delay and hides where the text is empty.
-void TfmRemoteClientMain::lvStatusMouseMove(POINT point)
+// tooltip shows it after its usual delay and hides where the text is empty. The tooltip gets the list's mouse
+// messages from here rather than by subclassing the list, which would cost every message to the list a look-up
+// of the subclass (a window property, a server round trip under Wine).
+void TfmRemoteClientMain::lvStatusMouseMessage(const MSG& message)
 {
-    int index = lvStatus.IndexAt(point);
-    if (index == tipRow_)
-        return;
-    tipRow_ = index;
-    WriteStatusTip();
+    if (message.message == WM_MOUSEMOVE) {
+        int index = lvStatus.IndexAt(POINT{GET_X_LPARAM(message.lParam), GET_Y_LPARAM(message.lParam)});
+        if (index != tipRow_) {
+            tipRow_ = index;
+            WriteStatusTip();
+        }
+    }
+    if (statusTip_) {
+        MSG relayed = message;
+        ::SendMessageW(statusTip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&relayed));
+    }
 }
 
 void TfmRemoteClientMain::WriteStatusTip()
@@ -912,7 +926,7 @@ void TfmRemoteClientMain::BuildStatusTip()
         return;
     TTTOOLINFOW tool{};
     tool.cbSize = sizeof tool;
-    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.uFlags = TTF_IDISHWND;
     tool.hwnd = Handle();
     tool.uId = reinterpret_cast<UINT_PTR>(lvStatus.Handle());
     tool.lpszText = const_cast<wchar_t*>(L"");

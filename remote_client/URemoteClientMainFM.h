@@ -119,7 +119,7 @@ public:
     void bbRebootClick();
     void lvStatusAdvancedCustomDrawItem(TListItemDrawInfo& info);
     void lvStatusPostPaintItem(int index, HDC dc);
-    void lvStatusMouseMove(POINT point);
+    void lvStatusMouseMessage(const MSG& message);
     void lvStatusClick();
     void lvStatusKeyUp(WORD key);
     void lvStatusSelectItem(TListItem item, bool selected);
@@ -196,7 +196,7 @@ private:
     // the end of the watch (the pop-up's text and kind; empty text while the watch goes on).
     std::pair<std::wstring, int> FollowReboot(const TListItem& row, TCheckStatus& status);
     // A wave whose every check failed to connect, on two hosts or more, while the computer has no network.
-    void EndWave(const std::vector<TWaveCheck>& checks);
+    void EndWave(std::vector<TWaveCheck> checks);
     // The history that a new status row of these settings continues (a new one when there is none).
     void AttachHistory(const TObject* data, const wchar_t* type, const std::string& itemName, const std::wstring& url);
     bool CheckRunningOn(const TListItem& row) const;

@@ -3,8 +3,6 @@
 #include "Exceptions.h"
 #include "WinTools.h"
 
-#include <windowsx.h>
-
 #include <algorithm>
 
 namespace {
@@ -718,8 +716,9 @@ bool TListView::PreTranslateMessage(MSG& message)
 {
     if (message.hwnd == Handle() && message.message == WM_KEYUP && OnKeyUp)
         OnKeyUp(static_cast<WORD>(message.wParam));
-    if (message.hwnd == Handle() && message.message == WM_MOUSEMOVE && OnMouseMove)
-        OnMouseMove(POINT{GET_X_LPARAM(message.lParam), GET_Y_LPARAM(message.lParam)});
+    if (message.hwnd == Handle() && message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST &&
+        OnMouseMessage)
+        OnMouseMessage(message);
     return false;
 }
 

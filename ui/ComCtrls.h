@@ -197,8 +197,8 @@ public:
     std::function<void(TListItemDrawInfo& info)> OnCustomDrawItem;
     // Called after the control has drawn a row (only while OnCustomDrawItem is set too), to draw over it.
     std::function<void(int index, HDC dc)> OnPostPaintItem;
-    // The mouse moved over the list; the point is in the list's client coordinates.
-    std::function<void(POINT point)> OnMouseMove;
+    // A mouse message for the list from the message loop (moves, buttons, wheel), as it came.
+    std::function<void(const MSG& message)> OnMouseMessage;
     std::function<void()> OnClick;
     std::function<void(WORD key)> OnKeyUp;
     std::function<void(TListItem item, bool selected)> OnSelectItem;
