@@ -177,6 +177,11 @@ std::wstring PressCheckNow(HWND dialog, const std::function<bool(const std::wstr
     HWND button = FindChild(dialog, L"&Check now", L"Button");
     if (!button)
         return {};
+    // The click is posted: blank what an earlier check wrote first, or the wait could read that text before the
+    // dialog has even seen the click.
+    for (HWND label : ChildrenOfClass(dialog, L"Static"))
+        if (done(Text(label)))
+            SendMessageW(label, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
     Click(button);
     std::wstring message;
     WaitUntil(
