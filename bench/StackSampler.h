@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,12 +47,17 @@ public:
     }
 
     // One line per distinct stack, innermost frame first: "<samples> module+0xoffset module+0xoffset ...".
-    bool Write(const char* path) const
+    bool Write(const char* path) const { return Write(path, stacks_); }
+
+private:
+    using TStacks = std::map<std::vector<DWORD64>, int>;
+
+    bool Write(const char* path, const TStacks& stacks) const
     {
         FILE* file = std::fopen(path, "w");
         if (!file)
             return false;
-        for (const auto& [stack, count] : stacks_) {
+        for (const auto& [stack, count] : stacks) {
             std::fprintf(file, "%d", count);
             for (DWORD64 address : stack)
                 std::fprintf(file, " %s", Name(address).c_str());
@@ -60,7 +66,19 @@ public:
         std::fclose(file);
         return true;
     }
+
+public:
     int Samples() const { return samples_; }
+
+    // The samples taken between two stamps (QueryPerformanceCounter) go also to the slow stacks: what the thread
+    // did during a span that turned out long. Any thread; spans older than the last few seconds are lost.
+    void NoteSlowSpan(LONGLONG from, LONGLONG to)
+    {
+        std::lock_guard<std::mutex> lock(spansMutex_);
+        spans_.push_back({from, to});
+    }
+    bool WriteSlow(const char* path) const { return Write(path, slow_); }
+    int SlowSamples() const { return slowSamples_; }
 
 private:
 #if defined(_M_X64) || defined(__x86_64__)
@@ -174,8 +192,38 @@ private:
                 n = Walk(context, frames, kMostFrames);
             ResumeThread(thread_);
             if (n > 0) {
-                ++stacks_[std::vector<DWORD64>(frames, frames + n)];
+                auto it = stacks_.try_emplace(std::vector<DWORD64>(frames, frames + n), 0).first;
+                ++it->second;
                 ++samples_;
+                LARGE_INTEGER now;
+                QueryPerformanceCounter(&now);
+                ring_[ringNext_++ % kRing] = {now.QuadPart, &it->first};
+                FoldSpans(now.QuadPart);
+            }
+        }
+    }
+
+    // Spans that have ended (with a little margin) take their samples from the ring.
+    void FoldSpans(LONGLONG now)
+    {
+        std::vector<std::pair<LONGLONG, LONGLONG>> ready;
+        {
+            std::lock_guard<std::mutex> lock(spansMutex_);
+            LARGE_INTEGER frequency;
+            QueryPerformanceFrequency(&frequency);
+            LONGLONG margin = frequency.QuadPart / 100;
+            auto end = std::partition(spans_.begin(), spans_.end(),
+                                      [&](const auto& span) { return span.second + margin > now; });
+            ready.assign(end, spans_.end());
+            spans_.erase(end, spans_.end());
+        }
+        for (const auto& [from, to] : ready) {
+            for (size_t i = 0; i < std::min(ringNext_, kRing); ++i) {
+                const TRingEntry& entry = ring_[i];
+                if (entry.Time >= from && entry.Time <= to) {
+                    ++slow_[*entry.Stack];
+                    ++slowSamples_;
+                }
             }
         }
     }
@@ -188,6 +236,17 @@ private:
     HANDLE thread_ = nullptr;
     std::thread sampler_;
     std::atomic<bool> stop_{false};
-    std::map<std::vector<DWORD64>, int> stacks_;
+    struct TRingEntry {
+        LONGLONG Time = 0;
+        const std::vector<DWORD64>* Stack = nullptr;
+    };
+    static constexpr size_t kRing = 8192;
+    TStacks stacks_;
+    TStacks slow_;
+    std::vector<TRingEntry> ring_ = std::vector<TRingEntry>(kRing);
+    size_t ringNext_ = 0;
+    std::mutex spansMutex_;
+    std::vector<std::pair<LONGLONG, LONGLONG>> spans_;
     int samples_ = 0;
+    int slowSamples_ = 0;
 };

@@ -38,6 +38,7 @@ def main():
     parser.add_argument("profile")
     parser.add_argument("exe")
     parser.add_argument("--top", type=int, default=25)
+    parser.add_argument("--focus", help="also list the callers and callees of this function")
     args = parser.parse_args()
     exe_name = os.path.basename(args.exe).lower()
     base = image_base(args.exe)
@@ -56,6 +57,8 @@ def main():
 
     inclusive = collections.Counter()
     self_time = collections.Counter()
+    callers = collections.Counter()
+    callees = collections.Counter()
     total = 0
     for line in open(args.profile):
         fields = line.split()
@@ -66,6 +69,11 @@ def main():
         frames = [name(f) for f in fields[1:]]
         for n in set(frames):
             inclusive[n] += count
+        if args.focus and args.focus in frames:
+            # Innermost frame first: the outermost occurrence, so that recursion is counted once.
+            i = len(frames) - 1 - frames[::-1].index(args.focus)
+            callers[frames[i + 1] if i + 1 < len(frames) else "-"] += count
+            callees[frames[i - 1] if i > 0 else "(self)"] += count
         # The innermost frame that is the program's own code, and the module that ran under it.
         own = next((n for f, n in zip(fields[1:], frames) if f.rpartition("+0x")[0].lower() == exe_name), None)
         self_time[(own or "-") + "  <  " + frames[0]] += count
@@ -73,6 +81,11 @@ def main():
     print("\nInclusive (share of samples with the function on the stack):")
     for n, c in inclusive.most_common(args.top):
         print("  %5.1f %%  %s" % (100.0 * c / total, n))
+    if args.focus:
+        for title, counter in (("Callers of", callers), ("Callees of", callees)):
+            print("\n%s %s:" % (title, args.focus))
+            for n, c in counter.most_common(args.top):
+                print("  %5.1f %%  %s" % (100.0 * c / total, n))
     print("\nSelf (innermost own function < module that ran):")
     for n, c in self_time.most_common(args.top):
         print("  %5.1f %%  %s" % (100.0 * c / total, n))

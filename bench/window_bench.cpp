@@ -197,6 +197,10 @@ int Launch(const std::wstring& exe, int servers, int sites)
 // ---------------------------------------------------------------------------------------------------------
 // The main window in this process
 
+// The sampler of the phase under way, if the run is profiled: a long wait of the loop hands it its span.
+std::atomic<TStackSampler*> g_sampler{nullptr};
+constexpr double kSlowWaitMs = 50;
+
 // Sends WM_NULL to the window from a thread of its own and keeps the longest round trip, which is how long
 // the window's message loop kept a message waiting.
 class TLoopProbe {
@@ -214,6 +218,9 @@ public:
                 SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &answer);
                 LARGE_INTEGER back = Stamp();
                 double ms = Seconds(sent, back) * 1000.0;
+                if (ms > kSlowWaitMs)
+                    if (TStackSampler* sampler = g_sampler.load())
+                        sampler->NoteSlowSpan(sent.QuadPart, back.QuadPart);
                 double worst = worst_.load();
                 while (ms > worst && !worst_.compare_exchange_weak(worst, ms)) {}
                 answered_.store(back.QuadPart);
@@ -276,10 +283,13 @@ struct TSlowestMessage {
     }
 } g_slowest;
 
+// done is asked at most every 20 ms: it may walk every row, which is the benchmark's work, not the window's.
 void PumpFor(const std::function<bool()>& done, double seconds)
 {
     LARGE_INTEGER start = Stamp();
-    while (!done() && Seconds(start, Stamp()) < seconds) {
+    LARGE_INTEGER asked = start;
+    bool finished = done();
+    while (!finished && Seconds(start, Stamp()) < seconds) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -287,6 +297,10 @@ void PumpFor(const std::function<bool()>& done, double seconds)
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
             g_slowest.Note(msg, Seconds(before, Stamp()) * 1000.0);
+        }
+        if (Seconds(asked, Stamp()) >= 0.02) {
+            finished = done();
+            asked = Stamp();
         }
     }
 }
@@ -341,17 +355,26 @@ private:
 
 std::unique_ptr<TStackSampler> StartProfile(const char* profile)
 {
-    return profile ? std::make_unique<TStackSampler>(GetCurrentThreadId()) : nullptr;
+    auto sampler = profile ? std::make_unique<TStackSampler>(GetCurrentThreadId()) : nullptr;
+    g_sampler = sampler.get();
+    return sampler;
 }
 
 void EndProfile(std::unique_ptr<TStackSampler>& sampler, const char* profile, const char* phase)
 {
     if (!sampler)
         return;
+    g_sampler = nullptr;
     sampler->Stop();
     std::string path = std::string(profile) + "." + phase;
     sampler->Write(path.c_str());
     std::printf("profile: %d samples of the %s in %s\n", sampler->Samples(), phase, path.c_str());
+    if (sampler->SlowSamples() > 0) {
+        std::string slow = path + "-slow";
+        sampler->WriteSlow(slow.c_str());
+        std::printf("profile: %d samples of the %s taken while the loop kept a message waiting over %.0f ms, in %s\n",
+                    sampler->SlowSamples(), phase, kSlowWaitMs, slow.c_str());
+    }
     sampler.reset();
 }
 
