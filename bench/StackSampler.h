@@ -1,6 +1,7 @@
 // A sampling profiler for one thread of this process: every millisecond the thread is suspended, its stack
 // walked with the modules' own unwind tables, and the return addresses kept as module + offset. Only the
-// x86_64 build can walk stacks this way; on other builds the sampler records nothing.
+// x86_64 build can walk stacks this way; the 32-bit build records the instruction pointer and what frame
+// pointers it finds.
 //
 // Nothing is allocated while the thread is suspended: it may hold the heap's or the loader's lock, so the
 // walk uses exception tables read beforehand and copies the frames into a fixed array.
@@ -10,6 +11,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <atomic>
 #include <cstdio>
 #include <map>
@@ -22,14 +24,10 @@ class TStackSampler {
 public:
     explicit TStackSampler(DWORD threadId)
     {
-#if defined(_M_X64) || defined(__x86_64__)
         thread_ = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, threadId);
         ReadModules();
         if (thread_)
             sampler_ = std::thread([this] { Run(); });
-#else
-        (void)threadId;
-#endif
     }
     ~TStackSampler() { Stop(); }
     TStackSampler(const TStackSampler&) = delete;
@@ -81,13 +79,14 @@ public:
     int SlowSamples() const { return slowSamples_; }
 
 private:
-#if defined(_M_X64) || defined(__x86_64__)
     struct Module {
         DWORD64 base = 0;
         DWORD64 end = 0;
         std::string name;
+#if defined(_M_X64) || defined(__x86_64__)
         const RUNTIME_FUNCTION* functions = nullptr;
         size_t count = 0;
+#endif
     };
 
     void ReadModules()
@@ -99,7 +98,7 @@ private:
         for (DWORD i = 0; i < std::min<DWORD>(needed / sizeof(HMODULE), 512); ++i) {
             auto base = reinterpret_cast<BYTE*>(handles[i]);
             auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-            auto* nt = reinterpret_cast<IMAGE_NT_HEADERS64*>(base + dos->e_lfanew);
+            auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
             Module module;
             module.base = reinterpret_cast<DWORD64>(base);
             module.end = module.base + nt->OptionalHeader.SizeOfImage;
@@ -107,9 +106,11 @@ private:
             GetModuleFileNameA(handles[i], path, MAX_PATH);
             std::string full = path;
             module.name = full.substr(full.find_last_of("\\/") + 1);
+#if defined(_M_X64) || defined(__x86_64__)
             const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXCEPTION];
             module.functions = reinterpret_cast<const RUNTIME_FUNCTION*>(base + table.VirtualAddress);
             module.count = table.VirtualAddress ? table.Size / sizeof(RUNTIME_FUNCTION) : 0;
+#endif
             modules_.push_back(module);
         }
         std::sort(modules_.begin(), modules_.end(), [](const Module& a, const Module& b) { return a.base < b.base; });
@@ -125,6 +126,7 @@ private:
         return address < it->end ? &*it : nullptr;
     }
 
+#if defined(_M_X64) || defined(__x86_64__)
     const RUNTIME_FUNCTION* FunctionOf(const Module& module, DWORD64 address) const
     {
         DWORD rva = static_cast<DWORD>(address - module.base);
@@ -141,6 +143,7 @@ private:
         }
         return nullptr;
     }
+#endif
 
     std::string Name(DWORD64 address) const
     {
@@ -154,6 +157,7 @@ private:
     }
 
     // The walk itself: no allocation, no lock.
+#if defined(_M_X64) || defined(__x86_64__)
     int Walk(CONTEXT& context, DWORD64* frames, int most) const
     {
         int n = 0;
@@ -176,6 +180,32 @@ private:
         }
         return n;
     }
+
+#else
+    // 32-bit code keeps no unwind tables: the instruction pointer, then the chain of saved frame pointers for as
+    // long as it stays inside the stack's committed region (code built without frame pointers ends it early).
+    int Walk(CONTEXT& context, DWORD64* frames, int most) const
+    {
+        int n = 0;
+        frames[n++] = context.Eip;
+        MEMORY_BASIC_INFORMATION stack{};
+        if (!VirtualQuery(reinterpret_cast<void*>(static_cast<uintptr_t>(context.Esp)), &stack, sizeof stack))
+            return n;
+        const uintptr_t low = context.Esp;
+        const uintptr_t high = reinterpret_cast<uintptr_t>(stack.BaseAddress) + stack.RegionSize;
+        uintptr_t frame = context.Ebp;
+        while (n < most && frame >= low && frame + 8 <= high && frame % 4 == 0) {
+            const auto* slots = reinterpret_cast<const DWORD*>(frame);
+            if (!slots[1] || !ModuleOf(slots[1]))
+                break;
+            frames[n++] = slots[1];
+            if (slots[0] <= frame)
+                break;
+            frame = slots[0];
+        }
+        return n;
+    }
+#endif
 
     void Run()
     {
@@ -229,9 +259,6 @@ private:
     }
 
     std::vector<Module> modules_;
-#else
-    std::string Name(DWORD64) const { return {}; }
-#endif
 
     HANDLE thread_ = nullptr;
     std::thread sampler_;

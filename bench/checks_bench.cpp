@@ -289,6 +289,16 @@ int Hanging(int count, const std::wstring& url, double seconds)
     ExitProcess(0);
 }
 
+// User and kernel time of this process so far: how much of a run the process spent working, not waiting.
+double CpuSeconds()
+{
+    FILETIME creation, exit, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user))
+        return 0;
+    auto value = [](FILETIME t) { return (double(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7; };
+    return value(kernel) + value(user);
+}
+
 int Sequential(int count, const std::wstring& base, const char* profile)
 {
     auto status = NewServer(base, 0);
@@ -296,6 +306,7 @@ int Sequential(int count, const std::wstring& base, const char* profile)
     TDomClassScope documents;
     // The sampler watches this thread.
     std::unique_ptr<TStackSampler> sampler = profile ? std::make_unique<TStackSampler>(GetCurrentThreadId()) : nullptr;
+    double cpu = CpuSeconds();
     LARGE_INTEGER start = Stamp();
     int ok = 0;
     for (int i = 0; i < count; ++i) {
@@ -308,15 +319,17 @@ int Sequential(int count, const std::wstring& base, const char* profile)
         sampler->Write(profile);
         std::printf("profile: %d samples in %s\n", sampler->Samples(), profile);
     }
-    std::printf("sequential: %d server checks (%d ok) in %.3f s, %.2f ms each\n", count, ok, elapsed,
-                elapsed * 1000.0 / count);
+    cpu = CpuSeconds() - cpu;
+    std::printf("sequential: %d server checks (%d ok) in %.3f s, %.2f ms each (process CPU %.2f ms each)\n", count, ok,
+                elapsed, elapsed * 1000.0 / count, cpu * 1000.0 / count);
     std::printf("sequential-seconds=%.3f\n", elapsed);
     return ok == count ? 0 : 1;
 }
 
 // The least a check can cost here: a GET on one WinHTTP session (its connections kept alive), the body read
 // and dropped; no COM, no parsing, no deadline.
-int Floor(int count, const std::wstring& url)
+// With connectEach, every GET has a connection handle of its own, as every check has.
+int Floor(int count, const std::wstring& url, bool connectEach = false)
 {
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
@@ -330,12 +343,14 @@ int Floor(int count, const std::wstring& url)
     HINTERNET connection = session ? WinHttpConnect(session, host.c_str(), parts.nPort, 0) : nullptr;
     if (!connection)
         return 2;
+    double cpu = CpuSeconds();
     LARGE_INTEGER start = Stamp();
     int ok = 0;
     std::vector<char> buffer(64 * 1024);
     for (int i = 0; i < count; ++i) {
-        HINTERNET request = WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                               WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
+        HINTERNET own = connectEach ? WinHttpConnect(session, host.c_str(), parts.nPort, 0) : nullptr;
+        HINTERNET request = WinHttpOpenRequest(own ? own : connection, L"GET", path.c_str(), nullptr,
+                                               WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
         bool done = request && WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, 0) &&
                     WinHttpReceiveResponse(request, nullptr);
         DWORD read = 0;
@@ -344,12 +359,17 @@ int Floor(int count, const std::wstring& url)
         ok += done ? 1 : 0;
         if (request)
             WinHttpCloseHandle(request);
+        if (own)
+            WinHttpCloseHandle(own);
     }
     double elapsed = Seconds(start, Stamp());
     WinHttpCloseHandle(connection);
     WinHttpCloseHandle(session);
-    std::printf("floor: %d bare GETs (%d ok) in %.3f s, %.3f ms each\n", count, ok, elapsed, elapsed * 1000.0 / count);
-    std::printf("floor-seconds=%.3f\n", elapsed);
+    cpu = CpuSeconds() - cpu;
+    const char* mode = connectEach ? "floor-connect" : "floor";
+    std::printf("%s: %d bare GETs (%d ok) in %.3f s, %.3f ms each (process CPU %.2f ms each)\n", mode, count, ok,
+                elapsed, elapsed * 1000.0 / count, cpu * 1000.0 / count);
+    std::printf("%s-seconds=%.3f\n", mode, elapsed);
     return ok == count ? 0 : 1;
 }
 
@@ -367,6 +387,18 @@ int SequentialRetrievals(int count, const std::wstring& url)
         JudgeServerReport("<Report><CurrentTime>12:00</CurrentTime></Report>");
     elapsed = Seconds(start, Stamp());
     std::printf("sequential: %d report judgements in %.3f s, %.2f ms each\n", count, elapsed, elapsed * 1000.0 / count);
+    {
+        // As a check worker judges: with the DOM's class object kept.
+        TDomClassScope documents;
+        const std::string report = "<?xml version=\"1.0\"?>\r\n<Report><CurrentTime>12:00</CurrentTime><Memory>"
+                                   "<PhysicalFree>512</PhysicalFree><TotalFree>2048</TotalFree></Memory></Report>";
+        start = Stamp();
+        for (int i = 0; i < count; ++i)
+            JudgeServerReport(report);
+        elapsed = Seconds(start, Stamp());
+        std::printf("sequential: %d report judgements as on a check worker in %.3f s, %.3f ms each\n", count, elapsed,
+                    elapsed * 1000.0 / count);
+    }
     return ok == count ? 0 : 1;
 }
 
@@ -392,6 +424,8 @@ int main(int argc, char** argv)
         result = Sequential(count, url, argc > 4 ? argv[4] : nullptr);
     else if (mode == "floor")
         result = Floor(count, url);
+    else if (mode == "floor-connect")
+        result = Floor(count, url, true);
     else if (mode == "retrievals")
         result = SequentialRetrievals(count, url);
     std::fflush(stdout);
