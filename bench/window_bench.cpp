@@ -13,12 +13,14 @@
 #include "Startup.h"
 #include "Strings.h"
 #include "URemoteClientMainFM.h"
+#include "UCheckRunner.h"
 #include "USettingsIO.h"
 
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
+#include <mutex>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -218,9 +220,17 @@ public:
                 SendMessageTimeoutW(window_, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &answer);
                 LARGE_INTEGER back = Stamp();
                 double ms = Seconds(sent, back) * 1000.0;
-                if (ms > kSlowWaitMs)
+                if (ms > kSlowWaitMs) {
                     if (TStackSampler* sampler = g_sampler.load())
                         sampler->NoteSlowSpan(sent.QuadPart, back.QuadPart);
+                    TCheckRunnerStats runner = TCheckStatusAsync::Stats();
+                    LARGE_INTEGER phaseStart;
+                    phaseStart.QuadPart = phaseStart_.load();
+                    std::lock_guard<std::mutex> lock(longMutex_);
+                    longWaits_.push_back(
+                        Format("%.0f ms from %.2f s (%zu workers, %zu checks waiting)", ms,
+                               Seconds(phaseStart, sent), runner.Workers, runner.Waiting));
+                }
                 double worst = worst_.load();
                 while (ms > worst && !worst_.compare_exchange_weak(worst, ms)) {}
                 answered_.store(back.QuadPart);
@@ -236,6 +246,18 @@ public:
         CloseHandle(resume_);
     }
     double TakeWorstMs() { return worst_.exchange(0); }
+    // Every wait over kSlowWaitMs since the last call, with when it began (seconds since the phase began) and
+    // what the check runner had at hand then; the phase begins now.
+    std::string TakeLongWaits()
+    {
+        std::lock_guard<std::mutex> lock(longMutex_);
+        std::string text;
+        for (const std::string& wait : longWaits_)
+            text += (text.empty() ? "" : "; ") + wait;
+        longWaits_.clear();
+        phaseStart_ = Stamp().QuadPart;
+        return text.empty() ? "none" : text;
+    }
     LONGLONG LastAnswer() const { return answered_.load(); }
     // A paused probe sleeps without waking, so that the idle figure counts the window alone.
     void Pause(bool paused)
@@ -255,6 +277,9 @@ private:
     HANDLE resume_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     std::atomic<double> worst_{0};
     std::atomic<LONGLONG> answered_{0};
+    std::mutex longMutex_;
+    std::vector<std::string> longWaits_;
+    std::atomic<LONGLONG> phaseStart_{Stamp().QuadPart};
 };
 
 // The slowest message that the pump dispatched since the last TakeSlowest: where a long wait of the loop went.
@@ -451,6 +476,8 @@ int Wave(int servers, int sites, const std::string& base, const char* profile)
                 items, built, Mb(residentBuilt), firstWave, complete ? "" : " (gave up)");
     std::printf("wave: longest wait of the message loop during the wave %.1f ms (slowest dispatch: %s)\n", waveWorst,
                 g_slowest.Take().c_str());
+    std::printf("wave: waits over %.0f ms, from when the window was made: %s\n", kSlowWaitMs,
+                probe.TakeLongWaits().c_str());
     PrintFailures(*window);
 
     // Idle: the window only ticks. The probe rests so that its own work is not counted.
@@ -469,7 +496,13 @@ int Wave(int servers, int sites, const std::string& base, const char* profile)
     since = Now() + offset.load();
     LARGE_INTEGER secondStart = Stamp();
     g_slowest.Take();
+    probe.TakeLongWaits();
+    sampler = StartProfile(profile);
+    LARGE_INTEGER tickStart = Stamp();
     window->CheckTimerTimer();
+    double tick = Seconds(tickStart, Stamp());
+    EndProfile(sampler, profile, "tick");
+    std::printf("second wave: the timer tick that started it took %.1f ms\n", tick * 1000.0);
     PumpFor([&] { return AllCalledBack(*window, since); }, 600);
     double secondWave = Seconds(secondStart, Stamp());
     double secondWorst = probe.TakeWorstMs();
@@ -478,6 +511,7 @@ int Wave(int servers, int sites, const std::string& base, const char* profile)
     std::printf("second wave: every row called back after %.2f s, longest wait %.1f ms (slowest dispatch: %s); "
                 "resident %.0f MB\n",
                 secondWave, secondWorst, g_slowest.Take().c_str(), Mb(residentSecond));
+    std::printf("second wave: waits over %.0f ms, from the tick: %s\n", kSlowWaitMs, probe.TakeLongWaits().c_str());
 
     // One edit: a server deleted, which saves the file and rebuilds the status list.
     window->pgMain.SetActivePage(window->tsServers);

@@ -546,7 +546,12 @@ bool TfmRemoteClientMain::CheckRunningOn(const TListItem& row) const
 // what the tooltip says of it.
 void TfmRemoteClientMain::WriteStatusRow(TListItem& row, const wchar_t* type, TCheckStatus& status)
 {
-    TStatusRowView view = ViewOfStatus(type, status, UserTimeSeparator());
+    std::wstring separator = UserTimeSeparator();
+    auto current = rowViews_.find(row.Data());
+    if (current != rowViews_.end() && ViewIsCurrent(current->second, type, status, separator) &&
+        row.Caption() == current->second.Type)
+        return;
+    TStatusRowView view = ViewOfStatus(type, status, separator);
     if (row.Caption() != view.Type)
         row.SetCaption(view.Type);
     row.SetSubItems(view.SubItems);

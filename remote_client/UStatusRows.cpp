@@ -35,7 +35,21 @@ TStatusRowView ViewOfStatus(const std::wstring& type, TCheckStatus& status, cons
     view.Tray.LastCheckTime = status.LastCheckTime;
     view.Tray.StatusOk = status.StatusOk;
     view.Tray.URL = url;
+    view.LastSuccessTime = status.LastSuccessTime;
+    view.NextCheckTime = status.NextCheckTime;
+    view.Downtime = status.Downtime;
+    view.Separator = separator;
     return view;
+}
+
+bool ViewIsCurrent(const TStatusRowView& view, const std::wstring& type, TCheckStatus& status,
+                   const std::wstring& separator)
+{
+    return view.SubItems.size() == 6 && view.Type == type && view.Tray.LastCheckTime == status.LastCheckTime &&
+           view.Tray.StatusOk == status.StatusOk && view.LastSuccessTime == status.LastSuccessTime &&
+           view.NextCheckTime == status.NextCheckTime && view.Downtime == status.Downtime &&
+           view.Separator == separator && view.SubItems[1] == status.StatusText &&
+           view.Tray.URL == status.CheckStatus()->GetURL();
 }
 
 COLORREF StatusRowColor(bool selected, bool focused, bool hot, const TTrayRow& row)

@@ -28,10 +28,19 @@ struct TStatusRowView {
     // Link, Status, Last check time, Last success, Next check time, Downtime.
     std::vector<std::wstring> SubItems;
     TTrayRow Tray;
+    // What the texts were made from, besides the URL and the status text that they hold as they are.
+    TDateTime LastSuccessTime = 0;
+    TDateTime NextCheckTime = 0;
+    int32_t Downtime = 0;
+    std::wstring Separator;
 };
 
 // The view of a status object whose check is not running. type is "Server" or "Site".
 TStatusRowView ViewOfStatus(const std::wstring& type, TCheckStatus& status, const std::wstring& separator);
+// Whether view is what ViewOfStatus would make now, found without formatting anything: a check that starts
+// rewrites its row from a status that has mostly not changed since its last callback.
+bool ViewIsCurrent(const TStatusRowView& view, const std::wstring& type, TCheckStatus& status,
+                   const std::wstring& separator);
 
 // White for a row that is selected, focused or under the mouse, and for a row never checked; otherwise lime
 // when its last check passed and red when it failed.

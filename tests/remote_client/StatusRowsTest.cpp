@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 TEST(StatusRows, TimesAsHoursAndMinutesWithTheSeparator)
@@ -71,6 +72,53 @@ TEST(StatusRows, ViewOfAStatusObject)
                                                           L"10.30", L"   1:15"}));
     EXPECT_FALSE(failed.Tray.StatusOk);
     EXPECT_EQ(failed.Tray.URL, L"http://other:1");
+}
+
+// A view counts as current only while every value it was made from is unchanged: each change below must
+// make the row be written again.
+TEST(StatusRows, ViewIsCurrentUntilAnyValueItShowsChanges)
+{
+    auto settings = std::make_shared<TCheckServerSettings>(nullptr, "Item1");
+    settings->URL = L"http://host:3745";
+    TTestClock clock(At(2024, 5, 1, 9, 5));
+    TCheckServerStatus status(settings, clock.Function());
+    status.StatusText = L"12:00: Physical free: 512 MB, Total free: 2048 MB.";
+    status.LastSuccessTime = At(2024, 5, 1, 9, 5);
+    status.NextCheckTime = At(2024, 5, 1, 9, 15);
+    const TStatusRowView view = ViewOfStatus(L"Server", status, L":");
+    EXPECT_TRUE(ViewIsCurrent(view, L"Server", status, L":"));
+
+    struct Case {
+        const char* change;
+        std::function<void(TCheckServerStatus&)> apply;
+        const wchar_t* type = L"Server";
+        const wchar_t* separator = L":";
+    };
+    const Case cases[] = {
+        {"status text", [](TCheckServerStatus& s) { s.StatusText = L"Bad response"; }},
+        {"outcome", [](TCheckServerStatus& s) { s.StatusOk = false; }},
+        {"last check", [](TCheckServerStatus& s) { s.LastCheckTime += 1.0 / 86400; }},
+        {"last success", [](TCheckServerStatus& s) { s.LastSuccessTime = 0; }},
+        {"next check", [](TCheckServerStatus& s) { s.NextCheckTime += 1.0 / 1440; }},
+        {"downtime", [](TCheckServerStatus& s) { s.Downtime = 1; }},
+        {"URL", [](TCheckServerStatus& s) { s.Settings->URL = L"http://host:3746"; }},
+        {"type", [](TCheckServerStatus&) {}, L"Site"},
+        {"time separator", [](TCheckServerStatus&) {}, L"Server", L"."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.change);
+        TCheckServerStatus changed(settings, clock.Function());
+        changed.StatusText = status.StatusText;
+        changed.StatusOk = status.StatusOk;
+        changed.LastCheckTime = status.LastCheckTime;
+        changed.LastSuccessTime = status.LastSuccessTime;
+        changed.NextCheckTime = status.NextCheckTime;
+        changed.Downtime = status.Downtime;
+        EXPECT_TRUE(ViewIsCurrent(view, L"Server", changed, L":"));
+        c.apply(changed);
+        EXPECT_FALSE(ViewIsCurrent(view, c.type, changed, c.separator));
+        settings->URL = L"http://host:3745";
+    }
 }
 
 TEST(StatusRows, RowColourFromStateAndLastCheck)
