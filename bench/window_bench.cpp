@@ -227,9 +227,8 @@ public:
                     LARGE_INTEGER phaseStart;
                     phaseStart.QuadPart = phaseStart_.load();
                     std::lock_guard<std::mutex> lock(longMutex_);
-                    longWaits_.push_back(
-                        Format("%.0f ms from %.2f s (%zu workers, %zu checks waiting)", ms,
-                               Seconds(phaseStart, sent), runner.Workers, runner.Waiting));
+                    longWaits_.push_back(Format("%.0f ms from %.2f s (%zu workers, %zu checks waiting)", ms,
+                                                Seconds(phaseStart, sent), runner.Workers, runner.Waiting));
                 }
                 double worst = worst_.load();
                 while (ms > worst && !worst_.compare_exchange_weak(worst, ms)) {}
