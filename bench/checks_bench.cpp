@@ -6,6 +6,7 @@
 //   checks_bench floor COUNT URL                   COUNT bare WinHTTP GETs of URL on one session, the floor of
 //                                                  this platform that a check is compared with
 #include "BenchResult.h"
+#include "ProcessTimes.h"
 #include "StackSampler.h"
 #include "Startup.h"
 #include "Strings.h"
@@ -287,16 +288,6 @@ int Hanging(int count, const std::wstring& url, double seconds)
     std::fflush(stdout);
     // The checks still hanging are not waited for, as the program does at its end.
     ExitProcess(0);
-}
-
-// User and kernel time of this process so far: how much of a run the process spent working, not waiting.
-double CpuSeconds()
-{
-    FILETIME creation, exit, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user))
-        return 0;
-    auto value = [](FILETIME t) { return (double(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7; };
-    return value(kernel) + value(user);
 }
 
 int Sequential(int count, const std::wstring& base, const char* profile)

@@ -8,6 +8,7 @@
 //                                                   two waves, one edit; PROFILE.<phase> gets sampled stacks
 //   window_bench fill SERVERS SITES [PROFILE]       the main window on inactive items, sampled while it fills
 #include "BenchResult.h"
+#include "ProcessTimes.h"
 #include "ShellFolders.h"
 #include "StackSampler.h"
 #include "Startup.h"
@@ -53,14 +54,6 @@ size_t ResidentBytes(HANDLE process = GetCurrentProcess())
     counters.cb = sizeof(counters);
     GetProcessMemoryInfo(process, &counters, sizeof(counters));
     return counters.WorkingSetSize;
-}
-
-double CpuSeconds(HANDLE process = GetCurrentProcess())
-{
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(process, &created, &exited, &kernel, &user);
-    auto value = [](FILETIME t) { return (double(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7; };
-    return value(kernel) + value(user);
 }
 
 // A settings file of servers and sites. Active servers ask base/ok for its report, active sites base/page for
