@@ -108,8 +108,6 @@ void TfmTrayNotification::ShowNotification(const std::wstring& text, int seconds
         break;
     default: break;
     }
-    LabelInformation.SetCaption(text);
-
     TNotificationMetrics metrics;
     HDC dc = ::GetDC(LabelInformation.Handle());
     HGDIOBJ oldFont = ::SelectObject(dc, LabelInformation.Font());
@@ -126,7 +124,13 @@ void TfmTrayNotification::ShowNotification(const std::wstring& text, int seconds
     metrics.LabelTop = labelMargins_.top;
     metrics.LabelRight = labelMargins_.right;
     metrics.LabelBottom = labelMargins_.bottom;
-    SIZE size = NotificationSize(text, metrics);
+    // Within the work area, 5 pixels from its edges: a longer text shows its first lines.
+    RECT workArea{};
+    if (!::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0))
+        ::GetClientRect(::GetDesktopWindow(), &workArea);
+    std::wstring shown = FitNotificationText(text, metrics, (workArea.bottom - workArea.top) - 10);
+    LabelInformation.SetCaption(shown);
+    SIZE size = NotificationSize(shown, metrics);
 
     secondsLeft_ = seconds;
     TimerForFormHide.SetEnabled(true);

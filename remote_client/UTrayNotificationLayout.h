@@ -17,6 +17,11 @@ struct TNotificationMetrics {
 // height grows by whole lines for every carriage return.
 SIZE NotificationSize(const std::wstring& text, const TNotificationMetrics& m);
 
+// The text as the pop-up shows it in a window at most maxHeight high. A text of more lines than fit (the list of
+// thousands of items) keeps its first lines, and its last line counts the others: "... and 1940 more". Lines end
+// at carriage returns, as the size counts them.
+std::wstring FitNotificationText(const std::wstring& text, const TNotificationMetrics& m, int maxHeight);
+
 // 20 pixels from the right edge and 5 above a taskbar at the bottom; where there is no taskbar, or it is not
 // at the bottom, the bottom right corner of the work area.
 POINT NotificationPosition(SIZE window, SIZE desktopClient, const RECT* taskbar, const RECT& workArea);

@@ -45,6 +45,39 @@ TEST(NotificationLayout, SizesForShortLongAndMultiLineTexts)
     }
 }
 
+TEST(NotificationLayout, ATextTallerThanTheLimitKeepsItsFirstLinesAndCountsTheRest)
+{
+    const TNotificationMetrics m = Metrics();
+    auto lines = [](int n) {
+        std::wstring text;
+        for (int i = 1; i <= n; ++i)
+            text += (i > 1 ? L"\r\n" : L"") + std::to_wstring(i);
+        return text;
+    };
+    // Five lines: 8 + 18 * 5 + 16 = 114 > 80, a window of 102 + 34 = 136.
+    struct Case {
+        const char* what;
+        std::wstring text;
+        int maxHeight;
+        std::wstring shown;
+    };
+    const Case cases[] = {
+        {"fits exactly", lines(5), 136, lines(5)},
+        {"one line too many", lines(5), 135, L"1\r\n2\r\n3\r\n... and 2 more"},
+        {"thousands", lines(5000), 136, L"1\r\n2\r\n3\r\n4\r\n... and 4996 more"},
+        {"room for less than two lines", lines(3), 10, L"1\r\n... and 2 more"},
+        {"one long line", std::wstring(500, L'x'), 10, std::wstring(500, L'x')},
+        {"two lines", L"1\r\n2", 10, L"1\r\n2"},
+    };
+    for (const auto& c : cases) {
+        std::wstring shown = FitNotificationText(c.text, m, c.maxHeight);
+        EXPECT_EQ(shown, c.shown) << c.what;
+        if (c.maxHeight >= 102) {
+            EXPECT_LE(NotificationSize(shown, m).cy, c.maxHeight) << c.what;
+        }
+    }
+}
+
 TEST(NotificationLayout, PlacedAboveABottomTaskbarOrInTheWorkAreaCorner)
 {
     const SIZE window = {345, 102};

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -280,6 +281,37 @@ TEST_F(TrayNotificationTest, TextsAreShownWithinThePopUp)
     session.PumpFor(100);
     EXPECT_EQ(gui::LayoutFaultsText(Popup().Handle()), "") << "lines:";
     gui::SaveScreenshot(Popup().Handle(), L"tray-notification-lines");
+}
+
+// The pop-up of thousands of items: on the screen, the first lines and a count of the others, every line with room.
+TEST_F(TrayNotificationTest, AListTallerThanTheScreenShowsItsFirstLinesOnTheScreen)
+{
+    std::wstring text;
+    for (int i = 1; i <= 2000; ++i)
+        text += (i > 1 ? L"\r\n" : L"") + std::wstring(L"http://host") + std::to_wstring(i) + L".example: Status Ok";
+    ShowTrayNotification(app, text, 5, 1);
+    session.PumpFor(100);
+    TfmTrayNotification& popup = Popup();
+    EXPECT_TRUE(gui::IsShown(popup.Handle()));
+    RECT window{}, workArea{};
+    ::GetWindowRect(popup.Handle(), &window);
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    EXPECT_GE(window.top, workArea.top);
+    EXPECT_LE(window.bottom, workArea.bottom);
+
+    std::wstring shown = popup.LabelInformation.Caption();
+    int lines = 1 + static_cast<int>(std::count(shown.begin(), shown.end(), L'\r'));
+    EXPECT_GT(lines, 10);
+    EXPECT_EQ(shown.rfind(L"http://host1.example: Status Ok\r\nhttp://host2.example: Status Ok\r\n", 0), 0u);
+    EXPECT_EQ(shown.substr(shown.rfind(L'\n') + 1), L"... and " + std::to_wstring(2000 - (lines - 1)) + L" more");
+    EXPECT_GE(gui::ClientSize(popup.LabelInformation.Handle()).cy, lines * LineHeight(popup));
+    EXPECT_EQ(gui::LayoutFaultsText(popup.Handle()), "");
+    gui::SaveScreenshot(popup.Handle(), L"tray-notification-thousands");
+
+    // A short text after it has the whole text and the window of its own size again.
+    ShowTrayNotification(app, L"OK", 3, 1);
+    EXPECT_EQ(popup.LabelInformation.Caption(), L"OK");
+    EXPECT_EQ(WindowSize(popup.Handle()).cy, popup.InitialSize().cy);
 }
 
 } // namespace
