@@ -37,6 +37,8 @@ inline constexpr UINT kHideToTrayMessage = WM_USER + 1;
 inline constexpr UINT kShowFromTrayMessage = WM_USER + 2;
 // Posted from the system's thread when an IP interface of the computer changed.
 inline constexpr UINT kNetworkChangedMessage = WM_USER + 3;
+// Posted to itself: the rest of the checks that a timer tick found due (wParam: the tick's number).
+inline constexpr UINT kContinueTickMessage = WM_USER + 4;
 // The item "Hide to tray" of the window's system menu.
 inline constexpr UINT kHideToTrayCommand = 0x0010;
 
@@ -107,6 +109,8 @@ public:
     // The button beside the tabs and the system menu's item: to the tray.
     void sSkinProviderTitleButtons0MouseUp();
 
+    // Starts the checks of the rows that are due: up to 1,000 at once, the others a thousand a turn of the message
+    // loop, so that a tick that finds thousands due leaves the window answering meanwhile.
     void CheckTimerTimer();
     // The computer's network may have come back: when the client had said that it had none and it has one
     // now, every item is checked at once.
@@ -232,6 +236,13 @@ private:
     UniqueIcon trayPicture_;
     HWND hideToTrayTip_ = nullptr;
     bool destroying_ = false;
+    void ContinueTick();
+    // The rows, by their data, that the last tick found due and has not started yet; the next one to start; the
+    // tick's number, which a rebuild also moves on; whether the tick started a check.
+    std::vector<const TObject*> tickRows_;
+    size_t tickNext_ = 0;
+    unsigned tickNumber_ = 0;
+    bool tickStarted_ = false;
     // Where a rebuild in progress collects the checks it starts once the list is filled.
     std::vector<std::pair<std::shared_ptr<TCheckStatus>, TCheckStatusCallback>>* deferredChecks_ = nullptr;
 };

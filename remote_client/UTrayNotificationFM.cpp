@@ -178,6 +178,17 @@ TfmTrayNotification* FindTrayNotification(TApplication& app)
     return mainForm ? dynamic_cast<TfmTrayNotification*>(mainForm->FindComponent(kComponentName)) : nullptr;
 }
 
+namespace {
+
+TfmTrayNotification& CreateTrayNotification(TApplication& app, TForm& mainForm)
+{
+    auto created = std::make_unique<TfmTrayNotification>(app, mainForm);
+    created->SetName(kComponentName);
+    return *static_cast<TfmTrayNotification*>(mainForm.InsertComponent(std::move(created)));
+}
+
+} // namespace
+
 void ShowTrayNotification(TApplication& app, const std::wstring& text, int seconds, int kind)
 {
     TfmTrayNotification* popup = FindTrayNotification(app);
@@ -189,9 +200,13 @@ void ShowTrayNotification(TApplication& app, const std::wstring& text, int secon
     if (!popup) {
         TForm* mainForm = app.MainForm();
         Assert(mainForm != nullptr, "The tray notification needs the main form", kUnit, __LINE__);
-        auto created = std::make_unique<TfmTrayNotification>(app, *mainForm);
-        created->SetName(kComponentName);
-        popup = static_cast<TfmTrayNotification*>(mainForm->InsertComponent(std::move(created)));
+        popup = &CreateTrayNotification(app, *mainForm);
     }
     popup->ShowNotification(text, seconds, kind);
+}
+
+void PrepareTrayNotification(TApplication& app)
+{
+    if (TForm* mainForm = app.MainForm(); mainForm && !FindTrayNotification(app))
+        CreateTrayNotification(app, *mainForm);
 }

@@ -51,5 +51,9 @@ private:
 // The run's pop-up, made on first use and owned by the application's main form (which must exist), shows the
 // text; the cleanup text hides it instead. Returns at once.
 void ShowTrayNotification(TApplication& app, const std::wstring& text, int seconds, int kind);
-// The run's pop-up, or null before the first notification.
+// Makes the run's pop-up, hidden, where the main form exists and it does not yet: the main window does so before
+// its first checks start, so that the first notification, which comes among thousands of callbacks, only shows
+// it.
+void PrepareTrayNotification(TApplication& app);
+// The run's pop-up, or null before the first notification (or preparation).
 TfmTrayNotification* FindTrayNotification(TApplication& app);

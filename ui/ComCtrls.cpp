@@ -875,9 +875,15 @@ void TListView::AnswerCell(NMLVDISPINFOW& info)
 
 int TListView::SortedIndexFor(const std::wstring& caption) const
 {
-    // After every row of the same caption, so that equal captions stay in their order of adding.
+    // After every row of the same caption, so that equal captions stay in their order of adding. Rows added in
+    // their order (a rebuild's thousands) go after the last one without a search.
     int low = 0;
     int high = Count();
+    if (high > 0) {
+        auto last = rows_.find(order_.back());
+        if (last != rows_.end() && CompareCaptions(last->second.caption, caption) <= 0)
+            return high;
+    }
     while (low < high) {
         int middle = low + (high - low) / 2;
         auto it = rows_.find(order_[static_cast<size_t>(middle)]);

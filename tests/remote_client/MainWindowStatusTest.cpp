@@ -176,6 +176,51 @@ TEST_F(MainWindowStatus, RowsWhoseCheckHasNotCalledBackAreLeftAlone)
     EXPECT_TRUE(status->CheckRunning());
 }
 
+// Thousands due at one tick: the first thousand start in the tick, the others a thousand a turn of the message loop,
+// each once; the tray state follows the last of them.
+TEST_F(MainWindowStatus, ATickThatFindsThousandsDueStartsThemAThousandATurnOfTheLoop)
+{
+    std::vector<TServerItem> servers;
+    for (int i = 0; i < 2500; ++i)
+        servers.push_back(
+            {"Item" + std::to_string(i), TTestServers::Get().Refused(L"/" + std::to_wstring(i)), true, 10, "", ""});
+    WriteSettings(SettingsXml(servers, {}));
+    Open();
+    ASSERT_TRUE(WaitForChecks(120000));
+    auto running = [&] {
+        std::vector<int> rows;
+        for (int i = 0; i < window->lvStatus.Count(); ++i)
+            if (window->StatusOfRow(window->lvStatus.Item(i))->CheckRunning())
+                rows.push_back(i);
+        return rows;
+    };
+    ASSERT_TRUE(running().empty());
+
+    clock.Set(AddMinutes(clock.Now(), 11));
+    window->CheckTimerTimer();
+    std::vector<int> first = running();
+    ASSERT_EQ(first.size(), 1000u);
+    EXPECT_EQ(first.front(), 0);
+    EXPECT_EQ(first.back(), 999);
+
+    // Every row checked once more, at the tick's time.
+    auto allChecked = [&] {
+        for (int i = 0; i < window->lvStatus.Count(); ++i) {
+            std::shared_ptr<TCheckStatus> status = window->StatusOfRow(window->lvStatus.Item(i));
+            if (status->CheckRunning() || status->LastCheckTime != clock.Now())
+                return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(session.PumpUntil(allChecked, 120000));
+    EXPECT_EQ(StatusRow(2499)[3], ShortTime(clock.Now()));
+    EXPECT_EQ(window->TrayIconIndex(), 2);
+    // Nothing is due now: a tick starts nothing, and no turn of the loop does either.
+    window->CheckTimerTimer();
+    session.PumpFor(200);
+    EXPECT_TRUE(running().empty());
+}
+
 TEST_F(MainWindowStatus, ButtonsFollowTheSelection)
 {
     const TTestServers& s = TTestServers::Get();

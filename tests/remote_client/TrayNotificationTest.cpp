@@ -75,6 +75,22 @@ TEST_F(TrayNotificationTest, OneWindowForTheRunOwnedByTheMainFormCaptionedWithTh
     EXPECT_EQ(first->LabelInformation.TextColor(), RGB(0, 0, 0));
 }
 
+// Made ahead, the pop-up stays hidden until the first notification, which shows that same window.
+TEST_F(TrayNotificationTest, APreparedPopUpIsHiddenAndTheOneThatTheFirstNotificationShows)
+{
+    PrepareTrayNotification(app);
+    TfmTrayNotification* prepared = FindTrayNotification(app);
+    ASSERT_NE(prepared, nullptr);
+    EXPECT_FALSE(gui::IsShown(prepared->Handle()));
+    PrepareTrayNotification(app);
+    EXPECT_EQ(mainForm.ComponentCount(), 1u);
+
+    ShowTrayNotification(app, L"A server failed", 5, 2);
+    EXPECT_EQ(FindTrayNotification(app), prepared);
+    EXPECT_TRUE(gui::IsShown(prepared->Handle()));
+    EXPECT_EQ(gui::Text(prepared->LabelInformation.Handle()), L"A server failed");
+}
+
 TEST_F(TrayNotificationTest, SizeFollowsTheTextFromTheInitialSizeEveryTime)
 {
     ShowTrayNotification(app, L"OK", 3, 1);
