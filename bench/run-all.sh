@@ -12,7 +12,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-scripts/install-deps.sh
+scripts/install-deps.sh --bench
 scripts/build.sh all >/dev/null
 
 out="$root/bench/out"

@@ -11,6 +11,10 @@ packages=(
   googletest python3 openssl curl nsis clang-format
   fonts-wine tinyproxy
 )
+# --bench: also what the benchmarks alone use, nginx as the loopback server of the window benchmark's waves.
+if [ "${1:-}" = "--bench" ]; then
+  packages+=(nginx-light)
+fi
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
