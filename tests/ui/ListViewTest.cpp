@@ -335,4 +335,39 @@ TEST_F(ListViewTest, RewritingARowCostsItsChangedCellsWhateverTheRowCount)
     EXPECT_LE(large.Measured, small.Measured);
 }
 
+// Emptying a list of thousands of rows is one step for the control: it does not notify the parent of each row.
+TEST_F(ListViewTest, ClearingDoesNotNotifyEachRow)
+{
+    TListView& lv = MakeList({false, true, true, false, true});
+    lv.BeginUpdate();
+    for (int i = 0; i < 2000; ++i)
+        lv.Add(L"http://host" + std::to_wstring(i)).SetSubItems({L"10", L"Welcome"});
+    lv.EndUpdate();
+    static int deletedRows = 0;
+    static int allDeleted = 0;
+    deletedRows = allDeleted = 0;
+    HHOOK hook = ::SetWindowsHookExW(
+        WH_CALLWNDPROC,
+        [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
+            const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+            if (code == HC_ACTION && message->message == WM_NOTIFY) {
+                UINT notification = reinterpret_cast<const NMHDR*>(message->lParam)->code;
+                deletedRows += notification == LVN_DELETEITEM;
+                allDeleted += notification == LVN_DELETEALLITEMS;
+            }
+            return ::CallNextHookEx(nullptr, code, wParam, lParam);
+        },
+        nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    lv.Clear();
+    ::UnhookWindowsHookEx(hook);
+    EXPECT_EQ(allDeleted, 1);
+    EXPECT_EQ(deletedRows, 0);
+    EXPECT_EQ(gui::RowCount(lv.Handle()), 0);
+    EXPECT_EQ(lv.Count(), 0);
+    // The list goes on as before.
+    lv.Add(L"http://again").SetSubItems({L"5", L"Back"});
+    EXPECT_EQ(Captions(), (std::vector<std::wstring>{L"http://again"}));
+}
+
 } // namespace
