@@ -777,9 +777,7 @@ bool TListView::HandleNotify(NMHDR* header, LRESULT& result)
         result = 0;
         return true;
     // The mirror goes with the rows in Clear: the control need not notify each of thousands of rows on its way.
-    case LVN_DELETEALLITEMS:
-        result = TRUE;
-        return true;
+    case LVN_DELETEALLITEMS: result = TRUE; return true;
     case NM_CLICK:
         if (OnClick)
             OnClick();

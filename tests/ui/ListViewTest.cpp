@@ -335,6 +335,20 @@ TEST_F(ListViewTest, RewritingARowCostsItsChangedCellsWhateverTheRowCount)
     EXPECT_LE(large.Measured, small.Measured);
 }
 
+int g_deletedRows = 0;
+int g_allDeleted = 0;
+
+LRESULT CALLBACK CountDeleteNotifications(int code, WPARAM wParam, LPARAM lParam)
+{
+    const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && message->message == WM_NOTIFY) {
+        UINT notification = reinterpret_cast<const NMHDR*>(message->lParam)->code;
+        g_deletedRows += notification == LVN_DELETEITEM;
+        g_allDeleted += notification == LVN_DELETEALLITEMS;
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 // Emptying a list of thousands of rows is one step for the control: it does not notify the parent of each row.
 TEST_F(ListViewTest, ClearingDoesNotNotifyEachRow)
 {
@@ -343,26 +357,13 @@ TEST_F(ListViewTest, ClearingDoesNotNotifyEachRow)
     for (int i = 0; i < 2000; ++i)
         lv.Add(L"http://host" + std::to_wstring(i)).SetSubItems({L"10", L"Welcome"});
     lv.EndUpdate();
-    static int deletedRows = 0;
-    static int allDeleted = 0;
-    deletedRows = allDeleted = 0;
-    HHOOK hook = ::SetWindowsHookExW(
-        WH_CALLWNDPROC,
-        [](int code, WPARAM wParam, LPARAM lParam) -> LRESULT {
-            const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-            if (code == HC_ACTION && message->message == WM_NOTIFY) {
-                UINT notification = reinterpret_cast<const NMHDR*>(message->lParam)->code;
-                deletedRows += notification == LVN_DELETEITEM;
-                allDeleted += notification == LVN_DELETEALLITEMS;
-            }
-            return ::CallNextHookEx(nullptr, code, wParam, lParam);
-        },
-        nullptr, ::GetCurrentThreadId());
+    g_deletedRows = g_allDeleted = 0;
+    HHOOK hook = ::SetWindowsHookExW(WH_CALLWNDPROC, &CountDeleteNotifications, nullptr, ::GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     lv.Clear();
     ::UnhookWindowsHookEx(hook);
-    EXPECT_EQ(allDeleted, 1);
-    EXPECT_EQ(deletedRows, 0);
+    EXPECT_EQ(g_allDeleted, 1);
+    EXPECT_EQ(g_deletedRows, 0);
     EXPECT_EQ(gui::RowCount(lv.Handle()), 0);
     EXPECT_EQ(lv.Count(), 0);
     // The list goes on as before.
