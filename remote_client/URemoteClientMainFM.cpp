@@ -481,10 +481,7 @@ void TfmRemoteClientMain::ClearStatusRows()
     historyOfData_.clear();
     reboots_.clear();
     waves_.Clear();
-    tickRows_.clear();
-    tickNext_ = 0;
-    ++tickNumber_;
-    tickStarted_ = false;
+    DropTick();
     tipRow_ = -1;
     StatusObjectList.clear();
     failingRows_ = 0;
@@ -814,10 +811,7 @@ void TfmRemoteClientMain::CheckTimerTimer()
     if (offline_)
         NetworkChanged();
     waves_.NewWave();
-    tickRows_.clear();
-    tickNext_ = 0;
-    ++tickNumber_;
-    tickStarted_ = false;
+    DropTick();
     TDateTime now = Clock();
     for (int i = 0, count = lvStatus.Count(); i < count; ++i) {
         TListItem row = lvStatus.Item(i);
@@ -829,6 +823,15 @@ void TfmRemoteClientMain::CheckTimerTimer()
             tickRows_.push_back(row.Data());
     }
     ContinueTick();
+}
+
+// A continuation still posted for the dropped tick finds another number and does nothing.
+void TfmRemoteClientMain::DropTick()
+{
+    tickRows_.clear();
+    tickNext_ = 0;
+    ++tickNumber_;
+    tickStarted_ = false;
 }
 
 // A row that a rebuild removed meanwhile has taken the tick's rows with it; one whose check was started since (by

@@ -182,6 +182,10 @@ protected:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    // The tick's checks still to start, a slice a turn of the message loop; dropping them (a new tick, a rebuild).
+    void ContinueTick();
+    void DropTick();
+
     void BuildLayout();
     void BuildTray();
     void BuildStatusTip();
@@ -236,7 +240,6 @@ private:
     UniqueIcon trayPicture_;
     HWND hideToTrayTip_ = nullptr;
     bool destroying_ = false;
-    void ContinueTick();
     // The rows, by their data, that the last tick found due and has not started yet; the next one to start; the
     // tick's number, which a rebuild also moves on; whether the tick started a check.
     std::vector<const TObject*> tickRows_;
