@@ -265,7 +265,6 @@ void TListItem::SetSubItems(const std::vector<std::wstring>& subItems)
     if (!changed)
         return;
     row->subItems = subItems;
-    owner_->AskForCells(index, *row);
     owner_->InvalidateRow(index);
     owner_->RowsChanged();
 }
@@ -555,6 +554,9 @@ void TListView::AutoSizeColumns() { ApplyColumnWidths(true); }
 
 int TListView::Count() const { return static_cast<int>(order_.size()); }
 
+// The control keeps no texts: the row's caption is a callback, and a cell that the control was never given is
+// one too, so it asks this list (LVN_GETDISPINFO) for every cell it shows. A row written or rewritten costs the
+// control nothing, on screen or off.
 TListItem TListView::Add(const std::wstring& caption, TObject* data)
 {
     uint32_t id = nextId_++;
@@ -830,19 +832,6 @@ void TListView::Renumber(size_t first) const
 }
 
 void TListView::MarkMoved(size_t first) { movedFrom_ = std::min(movedFrom_, first); }
-
-// The control keeps no texts: it asks for every cell it shows (LVN_GETDISPINFO), so that a row rewritten
-// off screen costs the control nothing. A cell answers so once the control was told, once per row and column.
-void TListView::AskForCells(int index, Row& row)
-{
-    size_t cells = std::min(row.subItems.size() + 1, columns_.size());
-    for (; row.askedCells < cells; ++row.askedCells) {
-        LVITEMW item{};
-        item.iSubItem = static_cast<int>(row.askedCells);
-        item.pszText = LPSTR_TEXTCALLBACKW;
-        Send(LVM_SETITEMTEXTW, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-    }
-}
 
 // Only a row on screen is painted again; while updates are suspended, EndUpdate repaints the whole list.
 void TListView::InvalidateRow(int index)

@@ -217,8 +217,6 @@ private:
         std::vector<std::wstring> subItems;
         // The text width of each cell that an autosized column shows (caption first); -1 where none counts.
         std::vector<int> widths;
-        // How many of its cells, caption first, the control asks this list for.
-        size_t askedCells = 1;
         // Its place in order_ when it was last numbered.
         mutable int index = 0;
         int sortKey = 0;
@@ -228,7 +226,6 @@ private:
     uint32_t IdAt(int index) const;
     Row* RowOf(uint32_t id);
     LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) const;
-    void AskForCells(int index, Row& row);
     void InvalidateRow(int index);
     void AnswerCell(NMLVDISPINFOW& info);
     // The cell's text is now text (or nothing): its width moves in its column's tally.

@@ -335,6 +335,30 @@ TEST_F(ListViewTest, RewritingARowCostsItsChangedCellsWhateverTheRowCount)
     EXPECT_LE(large.Measured, small.Measured);
 }
 
+// A row added with its cells is one message to the control, however many cells it has: the control asks for
+// every cell it shows, and still shows each of them.
+TEST_F(ListViewTest, AddingARowWithItsCellsIsOneMessageToTheControl)
+{
+    TListView& lv = MakeList({false, true, true, false, true});
+    lv.SetColumns({{L"Type", 60, true}, {L"Link", 60, true}, {L"Status", 60, true}, {L"Downtime", 60, true}});
+    lv.BeginUpdate();
+    uint64_t before = lv.ControlMessages();
+    for (int i = 0; i < 1000; ++i)
+        lv.Add(L"Server").SetSubItems({L"http://host" + std::to_wstring(i), L"Initial state", L"   0: 0"});
+    EXPECT_EQ(lv.ControlMessages() - before, 1000u);
+    lv.EndUpdate();
+    for (int i : {0, 499, 999}) {
+        EXPECT_EQ(gui::CellText(lv.Handle(), i, 0), L"Server");
+        EXPECT_EQ(gui::CellText(lv.Handle(), i, 1), L"http://host" + std::to_wstring(i));
+        EXPECT_EQ(gui::CellText(lv.Handle(), i, 2), L"Initial state");
+        EXPECT_EQ(gui::CellText(lv.Handle(), i, 3), L"   0: 0");
+    }
+    // A row whose cells grow later shows its new cells too.
+    lv.Item(0).SetSubItems({L"http://host0", L"Failed to connect", L"   0: 1", L"extra"});
+    EXPECT_EQ(gui::CellText(lv.Handle(), 0, 2), L"Failed to connect");
+    EXPECT_EQ(gui::CellText(lv.Handle(), 0, 3), L"   0: 1");
+}
+
 int g_deletedRows = 0;
 int g_allDeleted = 0;
 
