@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <cwchar>
 #include <list>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -497,52 +499,106 @@ void ReadElement(TXmlEntry& entry, BSTR attributeName)
     }
 }
 
-// Lays out a copy of the document for writing: every element whose content is elements, comments or
-// processing instructions gets its children one per line, two spaces deeper than itself. Content with
-// text is left alone, since added blanks would join its text. The index walks along: elements that hold
-// only text, most of a settings file, are not visited at all.
-void IndentCopy(IXMLDOMDocument2* doc, const TXmlEntry& entry, IXMLDOMNode* node, int depth)
+// Lays out the written text of an element: every element whose content is elements, comments or processing
+// instructions gets its children one per line, two spaces deeper than itself. Content with text (CDATA is
+// text) is left alone, since added blanks would join its text; elements inside it are still laid out at their
+// own depth. The text is the serializer's, so well formed: attribute values are quoted, and comments,
+// instructions and CDATA sections end at their own markers. Some serializers lay out such content themselves
+// (Wine's, with tabs); the document holds no blank text beside elements (the store drops it when it reads), so
+// blanks between the children of a laid-out element are the serializer's and give way to ours. Two passes over
+// the tags: one learns which elements are laid out, one writes.
+std::wstring IndentXml(const std::wstring& xml)
 {
-    if (entry.Children.empty() && !entry.HasOtherNodes)
-        return;
-    std::vector<ComPtr<IXMLDOMNode>> children;
-    bool hasText = false;
-    auto entryChild = entry.Children.begin();
-    ComPtr<IXMLDOMNode> child;
-    OleCheck(node->get_firstChild(&child));
-    while (child) {
-        DOMNodeType type;
-        OleCheck(child->get_nodeType(&type));
-        if (type == NODE_TEXT || type == NODE_CDATA_SECTION || type == NODE_ENTITY_REFERENCE) {
-            hasText = true;
-        } else if (type == NODE_ELEMENT) {
-            Assert(entryChild != entry.Children.end(), "Document and index disagree", kUnit, __LINE__);
-            IndentCopy(doc, *entryChild, child.Get(), depth + 1);
-            ++entryChild;
+    enum class Kind { Open, Empty, Close, Text, Blank, Other };
+    struct Token {
+        Kind kind;
+        size_t begin;
+        size_t end;
+        // The element that holds it (for a closing tag: the one it closes); -1 for the outermost.
+        ptrdiff_t owner;
+    };
+    std::vector<Token> tokens;
+    const size_t n = xml.size();
+    auto endOf = [&](const wchar_t* marker, size_t from) {
+        size_t at = xml.find(marker, from);
+        Assert(at != std::wstring::npos, "Unterminated markup in written XML", kUnit, __LINE__);
+        return at + std::wcslen(marker);
+    };
+    for (size_t i = 0; i < n;) {
+        Token token{Kind::Text, i, n, -1};
+        if (xml[i] != L'<') {
+            token.end = std::min(xml.find(L'<', i), n);
+            if (std::all_of(xml.begin() + static_cast<ptrdiff_t>(i), xml.begin() + static_cast<ptrdiff_t>(token.end),
+                            IsXmlBlank))
+                token.kind = Kind::Blank;
+        } else if (xml.compare(i, 4, L"<!--") == 0) {
+            token = {Kind::Other, i, endOf(L"-->", i + 4), -1};
+        } else if (xml.compare(i, 9, L"<![CDATA[") == 0) {
+            token = {Kind::Text, i, endOf(L"]]>", i + 9), -1};
+        } else if (xml.compare(i, 2, L"<?") == 0) {
+            token = {Kind::Other, i, endOf(L"?>", i + 2), -1};
+        } else if (xml.compare(i, 2, L"</") == 0) {
+            token = {Kind::Close, i, endOf(L">", i + 2), -1};
+        } else {
+            size_t j = i + 1;
+            for (wchar_t quote = 0; j < n; ++j) {
+                wchar_t c = xml[j];
+                if (quote) {
+                    if (c == quote)
+                        quote = 0;
+                } else if (c == L'"' || c == L'\'') {
+                    quote = c;
+                } else if (c == L'>') {
+                    break;
+                }
+            }
+            Assert(j < n, "Unterminated tag in written XML", kUnit, __LINE__);
+            token = {xml[j - 1] == L'/' ? Kind::Empty : Kind::Open, i, j + 1, -1};
         }
-        children.push_back(child);
-        ComPtr<IXMLDOMNode> next;
-        OleCheck(child->get_nextSibling(&next));
-        child = next;
+        tokens.push_back(token);
+        i = token.end;
     }
-    if (children.empty() || hasText)
-        return;
-    UniqueBstr inner = MakeBstr(L"\n" + std::wstring(static_cast<size_t>(2 * (depth + 1)), L' '));
-    UniqueBstr outer = MakeBstr(L"\n" + std::wstring(static_cast<size_t>(2 * depth), L' '));
-    ComPtr<IXMLDOMNode> out;
-    for (const auto& c : children) {
-        ComPtr<IXMLDOMText> blank;
-        OleCheck(doc->createTextNode(inner.get(), &blank));
-        VARIANT before;
-        VariantInit(&before);
-        before.vt = VT_UNKNOWN;
-        before.punkVal = c.Get();
-        OleCheck(node->insertBefore(blank.Get(), before, &out));
-        out.Reset();
+
+    // Which elements hold other nodes and which hold text, and how deep each is.
+    std::vector<char> hasNodes(tokens.size()), hasText(tokens.size());
+    std::vector<int> depth(tokens.size());
+    std::vector<ptrdiff_t> open;
+    for (size_t k = 0; k < tokens.size(); ++k) {
+        Token& token = tokens[k];
+        if (token.kind == Kind::Close) {
+            Assert(!open.empty(), "Unbalanced tags in written XML", kUnit, __LINE__);
+            token.owner = open.back();
+            open.pop_back();
+            continue;
+        }
+        token.owner = open.empty() ? -1 : open.back();
+        if (token.owner >= 0 && token.kind != Kind::Blank)
+            (token.kind == Kind::Text ? hasText : hasNodes)[static_cast<size_t>(token.owner)] = 1;
+        if (token.kind == Kind::Open) {
+            depth[k] = token.owner >= 0 ? depth[static_cast<size_t>(token.owner)] + 1 : 0;
+            open.push_back(static_cast<ptrdiff_t>(k));
+        }
     }
-    ComPtr<IXMLDOMText> closing;
-    OleCheck(doc->createTextNode(outer.get(), &closing));
-    OleCheck(node->appendChild(closing.Get(), &out));
+
+    std::wstring out;
+    out.reserve(n + n / 2);
+    auto newLine = [&](int level) {
+        out += L'\n';
+        out.append(static_cast<size_t>(2 * level), L' ');
+    };
+    auto laidOut = [&](ptrdiff_t owner) {
+        return owner >= 0 && hasNodes[static_cast<size_t>(owner)] && !hasText[static_cast<size_t>(owner)];
+    };
+    for (const Token& token : tokens) {
+        if (token.kind == Kind::Blank && (token.owner < 0 || laidOut(token.owner)))
+            continue;
+        if (laidOut(token.owner)) {
+            size_t owner = static_cast<size_t>(token.owner);
+            newLine(token.kind == Kind::Close ? depth[owner] : depth[owner] + 1);
+        }
+        out.append(xml, token.begin, token.end - token.begin);
+    }
+    return out;
 }
 
 } // namespace
@@ -644,11 +700,7 @@ std::string TCustomXMLOptions::SaveDocument()
         DOMNodeType type;
         OleCheck(node->get_nodeType(&type));
         if (type == NODE_ELEMENT) {
-            ComPtr<IXMLDOMNode> copy;
-            OleCheck(node->cloneNode(VARIANT_TRUE, &copy));
-            Assert(root_ != nullptr, "Document and index disagree", kUnit, __LINE__);
-            IndentCopy(document_.Get(), *root_, copy.Get(), 0);
-            text += NodeXml(copy.Get());
+            text += IndentXml(NodeXml(node.Get()));
             text += L"\n";
         } else if (!(type == NODE_PROCESSING_INSTRUCTION && NodeName(node.Get()) == L"xml")) {
             text += NodeXml(node.Get());

@@ -342,6 +342,86 @@ TEST_F(XmlStore, FileRoundTripKeepsContentAndLaysItOut)
     }
 }
 
+// Elements whose content is elements, comments or processing instructions get one child a line; content
+// with text keeps its exact text, while the elements inside it are still laid out at their own depth.
+TEST_F(XmlStore, SavedLayoutIndentsElementContentAndLeavesTextAlone)
+{
+    struct Case {
+        const char* what;
+        std::string file;
+        std::string saved;
+    };
+    const Case cases[] = {
+        {"comments and instructions among elements",
+         "<Options><!-- a > b --><?pi x > y?><A>1</A><B><!-- only a comment --></B></Options>",
+         "<Options>\r\n"
+         "  <!-- a > b -->\r\n"
+         "  <?pi x > y?>\r\n"
+         "  <A>1</A>\r\n"
+         "  <B>\r\n"
+         "    <!-- only a comment -->\r\n"
+         "  </B>\r\n"
+         "</Options>\r\n"},
+        {"mixed content keeps its text; an element inside it is laid out one level deeper",
+         "<Options><M>text <E><F>1</F><G/></E> tail</M></Options>",
+         "<Options>\r\n"
+         "  <M>text <E>\r\n"
+         "      <F>1</F>\r\n"
+         "      <G/>\r\n"
+         "    </E> tail</M>\r\n"
+         "</Options>\r\n"},
+        {"cdata is text", "<Options><C><![CDATA[<a>x</a>]]></C><D><![CDATA[y]]><Z/></D></Options>",
+         "<Options>\r\n"
+         "  <C><![CDATA[<a>x</a>]]></C>\r\n"
+         "  <D><![CDATA[y]]><Z/></D>\r\n"
+         "</Options>\r\n"},
+        {"attributes holding markup characters",
+         "<Options><Servers><Item Name=\"a&gt;b\" Other='q&quot;&lt;/Item&gt;'><URL>u</URL></Item></Servers></Options>",
+
+         "<Options>\r\n"
+         "  <Servers>\r\n"
+         "    <Item Name=\"a&gt;b\" Other=\"q&quot;&lt;/Item&gt;\">\r\n"
+         "      <URL>u</URL>\r\n"
+         "    </Item>\r\n"
+         "  </Servers>\r\n"
+         "</Options>\r\n"},
+        {"attributes holding a bare '>' and '/>'", "<Options><I N=\"x/>y>\" M='\"'><J/></I></Options>",
+         "<Options>\r\n"
+         "  <I N=\"x/&gt;y&gt;\" M=\"&quot;\">\r\n"
+         "    <J/>\r\n"
+         "  </I>\r\n"
+         "</Options>\r\n"},
+        {"empty and nested elements", "<Options><A/><B></B><C><D><E><F>deep</F></E></D></C></Options>",
+         "<Options>\r\n"
+         "  <A/>\r\n"
+         "  <B/>\r\n"
+         "  <C>\r\n"
+         "    <D>\r\n"
+         "      <E>\r\n"
+         "        <F>deep</F>\r\n"
+         "      </E>\r\n"
+         "    </D>\r\n"
+         "  </C>\r\n"
+         "</Options>\r\n"},
+        {"text with markup escapes and a lone element after it",
+         "<Options><T>a &lt;b&gt; &amp; c</T><U>x<V/></U></Options>",
+         "<Options>\r\n"
+         "  <T>a &lt;b&gt; &amp; c</T>\r\n"
+         "  <U>x<V/></U>\r\n"
+         "</Options>\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ComPtr<IXMLOptions> store = StoreOn(c.file);
+        EXPECT_EQ(SavedText(*store.Get()), Doc(c.saved));
+    }
+    // Blanks written as a value are written as they are, not taken for layout.
+    ComPtr<IXMLOptions> store = StoreOn("<Options><A><B>1</B></A></Options>");
+    store->SetValue("A/Spaces", std::wstring(L"  \t "));
+    EXPECT_EQ(SavedText(*store.Get()),
+              Doc("<Options>\r\n  <A>\r\n    <B>1</B>\r\n    <Spaces>  \t </Spaces>\r\n  </A>\r\n</Options>\r\n"));
+}
+
 TEST_F(XmlStore, FileInAnotherEncodingIsSavedAsUtf8)
 {
     ComPtr<IXMLOptions> store =
