@@ -269,6 +269,10 @@ void TfmRemoteClientMain::BuildLayout()
                          {L"History", kHistoryColumnWidth}});
     lvStatus.SetBounds(0, 0, status.cx, status.cy - 36);
     lvStatus.SetAnchors(akLeft | akTop | akRight | akBottom);
+    // Callbacks come in bursts: the columns take the widths that a burst's rows ask for once, after it, in a
+    // message of their own (a new width costs the list of thousands of rows tens of milliseconds).
+    lvStatus.DeferColumnWidths(true);
+    lvStatus.OnColumnWidthsStale = [this] { ::PostMessageW(Handle(), kColumnWidthsMessage, 0, 0); };
     const int buttonTop = status.cy - 31;
     bbConnect.SetBounds(4, buttonTop, 90, 27);
     bbDisconnect.SetBounds(98, buttonTop, 90, 27);
@@ -1045,6 +1049,7 @@ LRESULT TfmRemoteClientMain::WindowProc(UINT message, WPARAM wParam, LPARAM lPar
         if (wParam == tickNumber_ && !tickRows_.empty())
             ContinueTick();
         return 0;
+    case kColumnWidthsMessage: lvStatus.UpdateColumnWidths(); return 0;
     default: break;
     }
     return TForm::WindowProc(message, wParam, lParam);

@@ -39,6 +39,8 @@ inline constexpr UINT kShowFromTrayMessage = WM_USER + 2;
 inline constexpr UINT kNetworkChangedMessage = WM_USER + 3;
 // Posted to itself: the rest of the checks that a timer tick found due (wParam: the tick's number).
 inline constexpr UINT kContinueTickMessage = WM_USER + 4;
+// Posted to itself: the status list's columns are to take the widths that its rows now ask for.
+inline constexpr UINT kColumnWidthsMessage = WM_USER + 5;
 // The item "Hide to tray" of the window's system menu.
 inline constexpr UINT kHideToTrayCommand = 0x0010;
 

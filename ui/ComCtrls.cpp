@@ -710,6 +710,7 @@ void TListView::EndUpdate()
     if (updateCount_ == 0 || --updateCount_ != 0)
         return;
     Send(WM_SETREDRAW, TRUE, 0);
+    widthsStale_ = false;
     ApplyColumnWidths(false);
     ::InvalidateRect(Handle(), nullptr, TRUE);
 }
@@ -888,6 +889,27 @@ int TListView::SortedIndexFor(const std::wstring& caption) const
 
 void TListView::RowsChanged()
 {
+    if (updateCount_ != 0)
+        return;
+    if (!widthsDeferred_) {
+        ApplyColumnWidths(false);
+        return;
+    }
+    if (widthsStale_)
+        return;
+    for (size_t column = 0; column < columns_.size(); ++column) {
+        if (columns_[column].AutoSize && ColumnWidth(column) != appliedWidths_[column]) {
+            widthsStale_ = true;
+            if (OnColumnWidthsStale)
+                OnColumnWidthsStale();
+            return;
+        }
+    }
+}
+
+void TListView::UpdateColumnWidths()
+{
+    widthsStale_ = false;
     if (updateCount_ == 0)
         ApplyColumnWidths(false);
 }

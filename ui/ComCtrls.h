@@ -194,6 +194,14 @@ public:
     void BeginUpdate();
     void EndUpdate();
 
+    // With thousands of rows a column's new width costs the control tens of milliseconds (its scroll bars are
+    // set again), so a list may take the widths that its rows ask for in a batch: while deferred, a change of
+    // a row that needs other widths calls OnColumnWidthsStale once, and UpdateColumnWidths applies them.
+    void DeferColumnWidths(bool defer) { widthsDeferred_ = defer; }
+    void UpdateColumnWidths();
+    bool ColumnWidthsStale() const { return widthsStale_; }
+    std::function<void()> OnColumnWidthsStale;
+
     std::function<void(TListItemDrawInfo& info)> OnCustomDrawItem;
     // Called after the control has drawn a row (only while OnCustomDrawItem is set too), to draw over it.
     std::function<void(int index, HDC dc)> OnPostPaintItem;
@@ -257,6 +265,8 @@ private:
     mutable uint64_t messages_ = 0;
     uint32_t nextId_ = 1;
     int updateCount_ = 0;
+    bool widthsDeferred_ = false;
+    bool widthsStale_ = false;
 };
 
 // The caption order of sorted lists: the user locale's CompareStringW; negative, zero or positive.

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cwchar>
 #include <memory>
 #include <regex>
 #include <utility>
@@ -79,6 +80,18 @@ TEST_F(MainWindowStatus, RowsShowTheOutcomeOfEachCheck)
                                                        ShortTime(AddMinutes(clock.Now(), 10)), L"   0: 0", L""},
                                                       {L"Site", s.Http(L"/page"), L"Code not found", now, never,
                                                        ShortTime(AddMinutes(clock.Now(), 1)), L"   0: 0", L""}}));
+
+    // The Status column fits the report's text once the callbacks' burst is over.
+    app.ProcessMessages();
+    HWND list = window->lvStatus.Handle();
+    HDC dc = ::GetDC(list);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(list, WM_GETFONT, 0, 0)));
+    SIZE report{};
+    ::GetTextExtentPoint32W(dc, kReport, static_cast<int>(std::wcslen(kReport)), &report);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(list, dc);
+    EXPECT_FALSE(window->lvStatus.ColumnWidthsStale());
+    EXPECT_GE(gui::ColumnWidth(list, 2), report.cx);
 }
 
 TEST_F(MainWindowStatus, RowsAreGreenWhenTheirCheckPassedAndRedWhenItFailed)

@@ -359,6 +359,44 @@ TEST_F(ListViewTest, AddingARowWithItsCellsIsOneMessageToTheControl)
     EXPECT_EQ(gui::CellText(lv.Handle(), 0, 3), L"   0: 1");
 }
 
+// A list that takes its widths in a batch: rows that ask for wider columns say so once, and the columns fit
+// them when the batch is applied.
+TEST_F(ListViewTest, DeferredWidthsAreAskedForOnceAndFitTheRowsWhenApplied)
+{
+    TListView& lv = MakeList({false, true, true, false, true});
+    lv.SetColumns({{L"Type", 10, true}, {L"Status", 10, true}});
+    lv.DeferColumnWidths(true);
+    int asked = 0;
+    lv.OnColumnWidthsStale = [&] { ++asked; };
+    lv.BeginUpdate();
+    for (int i = 0; i < 100; ++i)
+        lv.Add(L"Server").SetSubItems({L"OK"});
+    lv.EndUpdate();
+    EXPECT_EQ(asked, 0) << "the end of an update applies the widths itself";
+    const int narrow = gui::ColumnWidth(lv.Handle(), 1);
+
+    lv.Item(10).SetSubItems({L"Failed to connect, and a much longer text than before"});
+    lv.Item(20).SetSubItems({L"Failed to connect, and a much longer text than before, longer still"});
+    lv.Item(30).SetSubItems({L"Bad"});
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(lv.ColumnWidthsStale());
+    EXPECT_EQ(gui::ColumnWidth(lv.Handle(), 1), narrow);
+
+    lv.UpdateColumnWidths();
+    EXPECT_FALSE(lv.ColumnWidthsStale());
+    const int wide = gui::ColumnWidth(lv.Handle(), 1);
+    EXPECT_GT(wide, narrow);
+    lv.Item(40).SetSubItems({L"OK, still"});
+    EXPECT_EQ(asked, 1) << "a row that fits asks for nothing";
+
+    // The widest row gone, the column shrinks back when asked for.
+    lv.Item(20).SetSubItems({L"OK"});
+    EXPECT_EQ(asked, 2);
+    lv.UpdateColumnWidths();
+    EXPECT_LT(gui::ColumnWidth(lv.Handle(), 1), wide);
+    EXPECT_GT(gui::ColumnWidth(lv.Handle(), 1), narrow);
+}
+
 int g_deletedRows = 0;
 int g_allDeleted = 0;
 
