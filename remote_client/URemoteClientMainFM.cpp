@@ -770,11 +770,12 @@ void TfmRemoteClientMain::RefreshTrayText()
             TrayIcon.SetHint(kNoNetworkText);
         return;
     }
-    std::vector<TTrayRow> rows;
+    static const TTrayRow unchecked;
+    std::vector<const TTrayRow*> rows;
     rows.reserve(static_cast<size_t>(lvStatus.Count()));
     for (int i = 0, count = lvStatus.Count(); i < count; ++i) {
         auto view = rowViews_.find(lvStatus.Item(i).Data());
-        rows.push_back(view != rowViews_.end() ? view->second.Tray : TTrayRow{});
+        rows.push_back(view != rowViews_.end() ? &view->second.Tray : &unchecked);
     }
     TTrayState state = ComputeTrayState(rows);
     if (state.Text != TrayIcon.Hint())

@@ -2,23 +2,32 @@
 
 #include "Strings.h"
 
-TTrayState ComputeTrayState(const std::vector<TTrayRow>& rows)
+TTrayState ComputeTrayState(const std::vector<const TTrayRow*>& rows)
 {
     std::wstring passing, failing;
     bool allPassed = true;
-    for (const TTrayRow& row : rows) {
+    for (const TTrayRow* row : rows) {
         // An item that has never been checked says nothing about the state.
-        if (row.LastCheckTime == 0)
+        if (row->LastCheckTime == 0)
             continue;
-        allPassed = allPassed && row.StatusOk;
+        allPassed = allPassed && row->StatusOk;
         // Appended piece by piece: with thousands of rows a formatted line each was most of the cost.
-        std::wstring& text = row.StatusOk ? passing : failing;
-        text.append(row.URL).append(row.StatusOk ? L": Status Ok\r\n" : L": Check failed\r\n");
+        std::wstring& text = row->StatusOk ? passing : failing;
+        text.append(row->URL).append(row->StatusOk ? L": Status Ok\r\n" : L": Check failed\r\n");
     }
     TTrayState state;
     state.Text = allPassed ? passing : failing;
     state.Index = rows.empty() ? 0 : allPassed ? 1 : 2;
     return state;
+}
+
+TTrayState ComputeTrayState(const std::vector<TTrayRow>& rows)
+{
+    std::vector<const TTrayRow*> pointers;
+    pointers.reserve(rows.size());
+    for (const TTrayRow& row : rows)
+        pointers.push_back(&row);
+    return ComputeTrayState(pointers);
 }
 
 int TrayIndexOf(int rows, int failingRows) { return rows == 0 ? 0 : failingRows == 0 ? 1 : 2; }

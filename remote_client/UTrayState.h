@@ -19,6 +19,8 @@ struct TTrayState {
 };
 
 TTrayState ComputeTrayState(const std::vector<TTrayRow>& rows);
+// The same over rows kept elsewhere, so that thousands of them are not copied.
+TTrayState ComputeTrayState(const std::vector<const TTrayRow*>& rows);
 
 // The icon index of ComputeTrayState from the number of rows and of rows whose last check failed.
 int TrayIndexOf(int rows, int failingRows);
