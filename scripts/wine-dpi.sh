@@ -31,7 +31,7 @@ wine_dpi_run_layout_tests() {
   local status=0 dpi
   for dpi in 96 144; do
     wine_dpi_set "$dpi"
-    MENDREL_DPI=$dpi ctest --output-on-failure --timeout 600 -L dpi "$@" || status=$?
+    MENDREL_DPI=$dpi ctest --output-on-failure --timeout 600 --repeat after-timeout:2 -L dpi "$@" || status=$?
   done
   wine_dpi_restore
   return $status
