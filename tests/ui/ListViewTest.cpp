@@ -8,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -395,6 +399,57 @@ TEST_F(ListViewTest, DeferredWidthsAreAskedForOnceAndFitTheRowsWhenApplied)
     lv.UpdateColumnWidths();
     EXPECT_LT(gui::ColumnWidth(lv.Handle(), 1), wide);
     EXPECT_GT(gui::ColumnWidth(lv.Handle(), 1), narrow);
+}
+
+// What a list control was told about its redrawing and its column widths, in order: "off", "on" and "width N".
+std::vector<std::string> g_widthRecord;
+
+LRESULT CALLBACK RecordWidths(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR)
+{
+    if (message == WM_SETREDRAW)
+        g_widthRecord.push_back(wParam ? "on" : "off");
+    else if (message == LVM_SETCOLUMNWIDTH)
+        g_widthRecord.push_back("width " + std::to_string(wParam));
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// With thousands of rows every width that the control takes while it redraws costs it its scroll bars again
+// (tens of milliseconds under Wine), and so does starting to redraw; a width given while it does not redraw
+// costs nothing. So the widths of an update come before the control redraws again, and several new widths
+// at once are given while it does not redraw.
+TEST_F(ListViewTest, NewWidthsAreGivenWhileTheControlDoesNotRedraw)
+{
+    TListView& lv = MakeList({false, true, true, false, true});
+    lv.SetColumns({{L"Type", 10, true}, {L"Link", 10, true}, {L"Status", 10, true}});
+    lv.DeferColumnWidths(true);
+    ASSERT_TRUE(SetWindowSubclass(lv.Handle(), RecordWidths, 1, 0));
+    g_widthRecord.clear();
+
+    lv.BeginUpdate();
+    for (int i = 0; i < 2000; ++i)
+        lv.Add(L"Server").SetSubItems({L"http://host" + std::to_wstring(i) + L".example:8080", L"Initial state"});
+    lv.EndUpdate();
+    const std::vector<std::string> update{"off", "width 0", "width 1", "width 2", "on"};
+    EXPECT_EQ(g_widthRecord, update);
+    const int link = gui::ColumnWidth(lv.Handle(), 1);
+    EXPECT_GT(link, 100) << "the column fits its links";
+
+    // Two columns grow in one batch: one suspension of redrawing around both.
+    g_widthRecord.clear();
+    lv.Item(7).SetCaption(L"A much longer type than a server");
+    lv.Item(9).SetSubItems({L"http://host9.example:8080", L"Failed to connect, and a much longer text"});
+    lv.UpdateColumnWidths();
+    const std::vector<std::string> two{"off", "width 0", "width 2", "on"};
+    EXPECT_EQ(g_widthRecord, two);
+    EXPECT_EQ(gui::CellText(lv.Handle(), 9, 2), L"Failed to connect, and a much longer text");
+
+    // One column: just its width, without repainting the whole list.
+    g_widthRecord.clear();
+    lv.Item(9).SetSubItems({L"http://host9.example:8080", L"OK"});
+    lv.UpdateColumnWidths();
+    EXPECT_EQ(g_widthRecord, std::vector<std::string>{"width 2"});
+    EXPECT_EQ(gui::ColumnWidth(lv.Handle(), 1), link);
+    RemoveWindowSubclass(lv.Handle(), RecordWidths, 1);
 }
 
 int g_deletedRows = 0;
