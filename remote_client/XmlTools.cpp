@@ -405,6 +405,18 @@ void Unlink(std::unordered_map<std::wstring, TXmlChain>& chains, const std::wstr
         chains.erase(it);
 }
 
+// An element with a few children is searched along them; one with more gets an index by name and by key. The
+// store holds an entry for every element, most of them an item's few values, and an index costs about a
+// kilobyte: 10,000 items' worth of them was about 9 MB.
+constexpr size_t kIndexedChildren = 16;
+
+void IndexChild(TXmlChildIndex& index, TXmlEntry* entry)
+{
+    Link(index.ByName[entry->Name], entry, &TXmlEntry::PrevSameName, &TXmlEntry::NextSameName);
+    if (entry->Key)
+        Link(index.ByKey[*entry->Key], entry, &TXmlEntry::PrevSameKey, &TXmlEntry::NextSameKey);
+}
+
 TXmlEntry* AppendEntry(TXmlEntry& parent, ComPtr<IXMLDOMElement> node, std::wstring name,
                        std::optional<std::wstring> key)
 {
@@ -415,27 +427,35 @@ TXmlEntry* AppendEntry(TXmlEntry& parent, ComPtr<IXMLDOMElement> node, std::wstr
     entry.Key = std::move(key);
     entry.Parent = &parent;
     entry.Order = parent.NextOrder++;
-    if (!parent.Index)
+    if (parent.Index) {
+        IndexChild(*parent.Index, &entry);
+    } else if (parent.Children.size() > kIndexedChildren) {
         parent.Index = std::make_unique<TXmlChildIndex>();
-    Link(parent.Index->ByName[entry.Name], &entry, &TXmlEntry::PrevSameName, &TXmlEntry::NextSameName);
-    if (entry.Key)
-        Link(parent.Index->ByKey[*entry.Key], &entry, &TXmlEntry::PrevSameKey, &TXmlEntry::NextSameKey);
+        for (TXmlEntry& child : parent.Children)
+            IndexChild(*parent.Index, &child);
+    }
     return &entry;
 }
 
 void UnlinkEntry(TXmlEntry* entry)
 {
     TXmlEntry& parent = *entry->Parent;
-    Unlink(parent.Index->ByName, entry->Name, entry, &TXmlEntry::PrevSameName, &TXmlEntry::NextSameName);
-    if (entry->Key)
-        Unlink(parent.Index->ByKey, *entry->Key, entry, &TXmlEntry::PrevSameKey, &TXmlEntry::NextSameKey);
+    if (parent.Index) {
+        Unlink(parent.Index->ByName, entry->Name, entry, &TXmlEntry::PrevSameName, &TXmlEntry::NextSameName);
+        if (entry->Key)
+            Unlink(parent.Index->ByKey, *entry->Key, entry, &TXmlEntry::PrevSameKey, &TXmlEntry::NextSameKey);
+    }
     parent.Children.erase(entry->Self);
 }
 
 TXmlEntry* FirstChildNamed(const TXmlEntry& parent, const std::wstring& name)
 {
-    if (!parent.Index)
+    if (!parent.Index) {
+        for (const TXmlEntry& child : parent.Children)
+            if (child.Name == name)
+                return const_cast<TXmlEntry*>(&child);
         return nullptr;
+    }
     auto it = parent.Index->ByName.find(name);
     return it == parent.Index->ByName.end() ? nullptr : it->second.First;
 }
@@ -447,6 +467,12 @@ TXmlEntry* FindStep(const TXmlEntry& parent, const TPathPart& part)
     TXmlEntry* first = FirstChildNamed(parent, part.Name);
     if (!first || part.Value.empty())
         return first;
+    if (!parent.Index) {
+        for (auto it = first->Self; it != parent.Children.end(); ++it)
+            if (it->Key && *it->Key == part.Value)
+                return &*it;
+        return nullptr;
+    }
     auto it = parent.Index->ByKey.find(part.Value);
     if (it == parent.Index->ByKey.end())
         return nullptr;

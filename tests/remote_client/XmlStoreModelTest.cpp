@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <list>
 #include <optional>
 #include <random>
@@ -112,7 +113,20 @@ public:
         return list;
     }
 
+    // The most children that one element has had so far.
+    size_t WidestParent() const { return widest_; }
+    void NoteWidths() { widest_ = std::max(widest_, Widest(root_)); }
+
 private:
+    static size_t Widest(const TModelNode& node)
+    {
+        size_t widest = node.Children.size();
+        for (const TModelNode& child : node.Children)
+            widest = std::max(widest, Widest(child));
+        return widest;
+    }
+
+    size_t widest_ = 0;
     static std::vector<std::pair<std::string, std::string>> Parts(const std::string& path)
     {
         std::vector<std::pair<std::string, std::string>> parts;
@@ -170,65 +184,88 @@ std::string StoreSet(IXMLOptions& store, const std::string& path, const std::str
 
 } // namespace
 
+// Two kinds of documents: elements with a few children, which are searched along them, and elements with many
+// (twenty and more, of twelve names and eight keys), which get an index once they pass a size and keep it.
 TEST(XmlStoreIndex, AgreesWithAPlainWalkThroughRandomChanges)
 {
-    TTestFolder folder;
-    const std::string file = folder.AnsiFile(L"Settings.xml");
-    ComPtr<IXMLOptions> store = OpenStore(file);
-    TModel model;
-
-    std::mt19937 random(20240611);
-    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-    const char* names[] = {"A", "B", "C"};
-    const char* keys[] = {"x", "y"};
-    auto randomPath = [&] {
-        std::string path;
-        int depth = 1 + pick(3);
-        for (int i = 0; i < depth; ++i) {
-            if (i)
-                path += '/';
-            path += names[pick(3)];
-            if (pick(10) < 3)
-                path += std::string("=") + keys[pick(2)];
-        }
-        return path;
+    struct Case {
+        std::vector<std::string> names;
+        std::vector<std::string> keys;
+        size_t widestAtLeast;
     };
+    const Case cases[] = {
+        {{"A", "B", "C"}, {"x", "y"}, 3},
+        {{"A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L"}, {"x", "y", "z", "u", "w", "q", "r", "s"}, 24},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.names.size());
+        TTestFolder folder;
+        const std::string file = folder.AnsiFile(L"Settings.xml");
+        ComPtr<IXMLOptions> store = OpenStore(file);
+        TModel model;
+        const bool wide = c.names.size() > 3;
 
-    for (int step = 0; step < 4000; ++step) {
-        const std::string path = randomPath();
-        switch (pick(10)) {
-        case 0:
-        case 1:
-        case 2:
-        case 3: {
-            std::string text = pick(8) == 0 ? "" : "v" + std::to_string(step);
-            ASSERT_EQ(StoreSet(*store.Get(), path, text), model.Set(path, text)) << "set " << path << " at " << step;
-            break;
+        std::mt19937 random(20240611);
+        auto pick = [&](size_t n) { return static_cast<size_t>(random() % static_cast<unsigned>(n)); };
+        auto randomPath = [&] {
+            std::string path;
+            size_t depth = 1 + pick(3);
+            for (size_t i = 0; i < depth; ++i) {
+                if (i)
+                    path += '/';
+                // The first step mostly at the root's first names, so that the elements under the root fill up.
+                path += c.names[i == 0 ? pick(std::min<size_t>(2, c.names.size())) : pick(c.names.size())];
+                if (pick(10) < (i == 0 ? 2u : 4u))
+                    path += "=" + c.keys[pick(c.keys.size())];
+            }
+            return path;
+        };
+
+        for (int step = 0; step < 4000; ++step) {
+            const std::string path = randomPath();
+            switch (pick(10)) {
+            case 0:
+            case 1:
+            case 2:
+            case 3: {
+                std::string text = pick(8) == 0 ? "" : "v" + std::to_string(step);
+                ASSERT_EQ(StoreSet(*store.Get(), path, text), model.Set(path, text))
+                    << "set " << path << " at " << step;
+                break;
+            }
+            case 4:
+            case 5:
+                // The wide document first fills up, then loses elements too.
+                if (!wide || step >= 2000) {
+                    store->DeleteChild(path);
+                    model.DeleteChild(path);
+                }
+                break;
+            case 6:
+                if (!wide || step >= 2000) {
+                    store->RemoveNode(path);
+                    model.RemoveNode(path);
+                }
+                break;
+            default: break;
+            }
+            for (int probe = 0; probe < 3; ++probe) {
+                const std::string p = randomPath();
+                ASSERT_EQ(StoreRead(*store.Get(), p), model.Read(p)) << "read " << p << " at " << step;
+                ASSERT_EQ(store->GetChildList(p), model.ChildList(p)) << "list " << p << " at " << step;
+            }
+            if (step % 100 == 99)
+                model.NoteWidths();
+            if (step % 1000 == 999) {
+                store->Save();
+                store = OpenStore(file);
+            }
         }
-        case 4:
-        case 5:
-            store->DeleteChild(path);
-            model.DeleteChild(path);
-            break;
-        case 6:
-            store->RemoveNode(path);
-            model.RemoveNode(path);
-            break;
-        default: break;
+        for (const std::string& a : c.names) {
+            ASSERT_EQ(store->GetChildList(a), model.ChildList(a));
+            for (const std::string& b : c.names)
+                ASSERT_EQ(store->GetChildList(a + "/" + b), model.ChildList(a + "/" + b));
         }
-        for (int probe = 0; probe < 3; ++probe) {
-            const std::string p = randomPath();
-            ASSERT_EQ(StoreRead(*store.Get(), p), model.Read(p)) << "read " << p << " at " << step;
-            ASSERT_EQ(store->GetChildList(p), model.ChildList(p)) << "list " << p << " at " << step;
-        }
-        if (step % 1000 == 999) {
-            store->Save();
-            store = OpenStore(file);
-        }
-    }
-    for (const char* a : names) {
-        ASSERT_EQ(store->GetChildList(a), model.ChildList(a));
-        for (const char* b : names)
-            ASSERT_EQ(store->GetChildList(std::string(a) + "/" + b), model.ChildList(std::string(a) + "/" + b));
+        EXPECT_GE(model.WidestParent(), c.widestAtLeast);
     }
 }
