@@ -49,8 +49,9 @@ run_suite() {
   export MENDREL_ARTIFACTS="$root/build/$arch/artifacts"
   pushd "build/$arch" >/dev/null
   # A test that times out runs once more: under load Wine has hung a test process now and then (a test of a few
-  # references, no thread, no window, hung for its whole 300 s once in a run of 442); a hang of the program
-  # itself hangs again, and ctest's output shows the first run's timeout either way.
+  # references, no thread, no window, hung for its whole 300 s once in a run of 442). A test that hangs twice
+  # fails; one that hung once passes, and ctest's output still shows its first run's timeout. A failure is not
+  # run again.
   ctest --output-on-failure -j "$(nproc)" --timeout 600 --repeat after-timeout:2 -LE dpi "${@:2}" &
   ctest_pid=$!
   wait "$ctest_pid" || status=$?
