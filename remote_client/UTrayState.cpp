@@ -21,15 +21,6 @@ TTrayState ComputeTrayState(const std::vector<const TTrayRow*>& rows)
     return state;
 }
 
-TTrayState ComputeTrayState(const std::vector<TTrayRow>& rows)
-{
-    std::vector<const TTrayRow*> pointers;
-    pointers.reserve(rows.size());
-    for (const TTrayRow& row : rows)
-        pointers.push_back(&row);
-    return ComputeTrayState(pointers);
-}
-
 int TrayIndexOf(int rows, int failingRows) { return rows == 0 ? 0 : failingRows == 0 ? 1 : 2; }
 
 bool TrayLineDiffers(const TTrayRow& a, const TTrayRow& b)

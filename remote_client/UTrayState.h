@@ -18,8 +18,7 @@ struct TTrayState {
     int Index = 0;
 };
 
-TTrayState ComputeTrayState(const std::vector<TTrayRow>& rows);
-// The same over rows kept elsewhere, so that thousands of them are not copied.
+// Over the rows where they are kept, so that thousands of them are not copied.
 TTrayState ComputeTrayState(const std::vector<const TTrayRow*>& rows);
 
 // The icon index of ComputeTrayState from the number of rows and of rows whose last check failed.

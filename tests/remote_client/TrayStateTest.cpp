@@ -31,7 +31,10 @@ TEST(TrayState, TextAndIndexFromRows)
         {"rows but none checked yet", {{0, true, L"http://a:1"}}, L"", 1},
     };
     for (const auto& c : cases) {
-        TTrayState state = ComputeTrayState(c.rows);
+        std::vector<const TTrayRow*> rows;
+        for (const TTrayRow& row : c.rows)
+            rows.push_back(&row);
+        TTrayState state = ComputeTrayState(rows);
         EXPECT_EQ(state.Text, c.text) << c.what;
         EXPECT_EQ(state.Index, c.index) << c.what;
     }
